@@ -1,0 +1,3 @@
+#include "link/serialport.h"
+
+SerialPort::~SerialPort() = default;
