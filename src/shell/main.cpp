@@ -1,0 +1,65 @@
+#include "commands/tformbuttonssetup.h"
+#include "commands/tioform.h"
+#include "link/tcomportsettingsform.h"
+#include "shell/appinfo.h"
+#include "shell/appsettings.h"
+#include "shell/programpaths.h"
+#include "shell/singleinstance.h"
+#include "shell/taboutbox.h"
+#include "shell/tconsoleform.h"
+#include "shell/terminationsignals.h"
+#include "shell/tmainform.h"
+#include "shell/tsettingsform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include <memory>
+
+// The program ignores its command line and ends with exit code 0 in every case.
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KDM"));
+    QApplication::setApplicationVersion(AppInfo::Version);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const ProgramPaths paths = resolveProgramPaths(
+        QApplication::applicationFilePath(),
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+
+    const bool allowMultiple = readAllowMultiple(paths.IniFileName);
+    SingleInstanceGuard guard(QDir::tempPath());
+    if (!guard.acquire() && !allowMultiple) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ошибка запуска"),
+                        QStringLiteral("Программа уже запущена"), QMessageBox::Ok);
+        box.exec();
+        return 0;
+    }
+
+    // The seven windows, in this order: the console reads a check mark of the main window, the
+    // buttons setup dialog copies the main window's button records.
+    auto mainForm = std::make_unique<TMainForm>(paths);
+    if (const QString error = mainForm->initialise(); !error.isEmpty()) {
+        QMessageBox::critical(nullptr, AppInfo::Title, error);
+        return 0;
+    }
+    auto* consoleForm = new TConsoleForm(mainForm.get());
+    mainForm->setConsoleForm(consoleForm);
+    consoleForm->FormCreate(loadConsoleBounds(paths.IniFileName));
+    new TCOMportSettingsForm(mainForm.get());
+    new TFormButtonsSetup(mainForm.get());
+    mainForm->setAboutBox(new TAboutBox(mainForm.get()));
+    new TSettingsForm(mainForm.get());
+    new TIOForm(mainForm.get());
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, mainForm.get(),
+                     &QWidget::close);
+
+    mainForm->show();
+    QApplication::exec();
+    return 0;
+}

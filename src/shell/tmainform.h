@@ -1,0 +1,160 @@
+#pragma once
+
+#include "commands/buttons_t.h"
+#include "shell/appsettings.h"
+#include "shell/programpaths.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+
+class QAction;
+class QComboBox;
+class QDateEdit;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTableView;
+class QTimer;
+class QToolBar;
+class QTreeWidget;
+class TConsoleForm;
+class TAboutBox;
+class TStatusBar;
+
+// The main window: it owns everything that lives longer than one dialog and brings every
+// subsystem up at construction and down at close.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(const ProgramPaths& paths, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Runs the construction steps after the widgets exist. An error that ends the start-up
+    // (table that can be neither opened nor created, an unreadable font colour) is returned as
+    // its text; empty on success.
+    QString initialise();
+
+    // The other windows, created right after this one (the console reads a check mark of this
+    // window when it is created).
+    void setConsoleForm(TConsoleForm* console);
+    void setAboutBox(TAboutBox* about);
+
+    // A line for the exchange console.
+    void appendConsoleLine(const QString& line);
+
+    // The console shows itself exactly while "Обмен данными" is checked; its close button
+    // clears the check mark.
+    bool isConsoleChecked() const;
+    void consoleHidden();
+
+    const ProgramPaths& paths() const { return m_paths; }
+    bool isClosed() const { return m_closed; }
+
+    // Fields the other windows and subsystems read and write.
+    qint32 BaudrateIndex = 1;
+    qint32 ComportIndex = 0;
+    qint32 DeviceNumber = 1;
+    bool Autoscan = false;
+    bool ShowComponents = true;
+    bool Autorun = false;
+    bool AllowMultiple = false;
+    quint32 StoredCounter = 0;
+    std::array<buttons_t, 8> Buttons{};
+    QString IniFileName;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildActions();
+    void buildMenu();
+    void buildToolBar();
+    void buildCentralArea();
+    void buildPanel1(QWidget* parent);
+    void buildTimers();
+    QAction* makeAction(const QString& objectName, const QString& text, int menuImage = -1);
+
+    void applySettings(const AppSettings& s);
+    AppSettings collectSettings() const;
+    void fillComponentRows();
+
+    // Handlers of the shell's own menu entries.
+    void mExitClick();
+    void mHelpClick();
+    void mLinkClick();
+    void mAboutClick();
+    void Showconsolewindow1Click();
+    void AlarmTimer();
+
+    void FormClose();
+
+    ProgramPaths m_paths;
+    bool m_closed = false;
+    // Settings kept as read until the window that owns them exists (grid column widths, the
+    // list's font colour as stored).
+    AppSettings m_settings;
+
+    QList<QIcon> m_imageList1; // tool bar, 32 x 32
+    QPointer<TConsoleForm> m_console;
+    QPointer<TAboutBox> m_about;
+
+    // Components named as the operator's documentation names them.
+    QToolBar* ToolBar1 = nullptr;
+    QAction* tbSuper = nullptr;
+    QAction* tbPrint = nullptr;
+    QAction* tbRefresh = nullptr;
+    QAction* separator2 = nullptr;
+    std::array<QAction*, 8> tbex{};
+    QSplitter* Splitter1 = nullptr;
+    QTreeWidget* lvComponents = nullptr;
+    QTableView* DBGridEh1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QGroupBox* gbWeight = nullptr;
+    QLabel* LabelWeight = nullptr;
+    QFrame* XchangeFreqDisp = nullptr;
+    QGroupBox* gbShippingWeight = nullptr;
+    QLabel* LabelShippingWeight = nullptr;
+    QGroupBox* gbFilter = nullptr;
+    QDateEdit* DateTimePicker1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    TStatusBar* StatusBar = nullptr;
+    QTimer* TimerSend = nullptr;
+    QTimer* TimerTimeout = nullptr;
+    QTimer* TimerMB = nullptr;
+    QTimer* Alarm = nullptr;
+
+    QMenu* PopupMenu1 = nullptr;
+    QMenu* PopupMenu2 = nullptr;
+    QMenu* pmComponents = nullptr;
+
+    // Main menu entries and actions.
+    QAction* mNew = nullptr;
+    QAction* Print = nullptr;
+    QAction* PageSetup = nullptr;
+    QAction* Preview = nullptr;
+    QAction* mExit = nullptr;
+    QAction* mSetupCom = nullptr;
+    QAction* mButtonsSetup = nullptr;
+    QAction* mFontSetup = nullptr;
+    QAction* WeightsFont = nullptr;
+    QAction* mSetup = nullptr;
+    QAction* mDeviceGo = nullptr;
+    QAction* mDeviceWait = nullptr;
+    QAction* mDeviceAutostart = nullptr;
+    QAction* mIOstate = nullptr;
+    QAction* mComponents = nullptr;
+    QAction* Showconsolewindow1 = nullptr;
+    QAction* mHelp = nullptr;
+    QAction* mLink = nullptr;
+    QAction* mAbout = nullptr;
+    QAction* SetFilter = nullptr;
+    QAction* CopyC = nullptr;
+    QAction* SelectAllC = nullptr;
+    QAction* FontC = nullptr;
+};

@@ -1,0 +1,44 @@
+#include "weighings/statuspanels.h"
+
+namespace StatusPanels {
+
+std::optional<QString> tooltipAt(int x)
+{
+    int passed = 0;
+    int right = 0;
+    for (const int width : Widths) {
+        right += width;
+        if (right <= x)
+            ++passed;
+    }
+    switch (passed) {
+    case 0:
+        return QStringLiteral("Конфигурация COM порта");
+    case 1:
+        return QStringLiteral("Статус соединения");
+    case 2:
+        return QStringLiteral(
+            "Общее количество отвесов в базе/общее количество отвесов подсчитанных терминалом");
+    default:
+        return std::nullopt;
+    }
+}
+
+QString recordCountText(qint64 rows, quint32 counter)
+{
+    return QString::number(rows) + QLatin1Char('/') + QString::number(counter);
+}
+
+std::optional<quint32> linkTextColour(qint32 linkState)
+{
+    switch (linkState) {
+    case 0:
+        return 0xFF0000u;
+    case 2:
+        return 0x800000u;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace StatusPanels
