@@ -146,7 +146,8 @@ void TComPort::handleError(QSerialPort::SerialPortError error) {
         return;
     if (m_releasing || !m_port->isOpen())
         return;
-    qCWarning(lcLink) << "Serial port" << m_port->portName() << "lost:" << m_port->errorString();
+    qCWarning(lcLink) << "Serial port" << m_port->portName() << "lost:" << error
+                      << m_port->errorString();
     release();
     emit portLost();
 }
