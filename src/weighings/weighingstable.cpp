@@ -1,0 +1,677 @@
+#include "weighings/weighingstable.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace {
+
+const QString TableName = QStringLiteral("weights_data");
+const QStringList ColumnNames{QStringLiteral("DateTime"), QStringLiteral("Weight"),
+                              QStringLiteral("Component"), QStringLiteral("ID"),
+                              QStringLiteral("CompDateTime")};
+const int BusyTimeoutMs = 5000;
+
+const QString CreateWeighingsTable =
+    QStringLiteral("CREATE TABLE weights_data (DateTime TEXT, Weight REAL, Component INTEGER, "
+                   "ID INTEGER, CompDateTime TEXT)");
+const QString CreateFilterIndex =
+    QStringLiteral("CREATE INDEX IF NOT EXISTS weights_data_CompDateTime_Component "
+                   "ON weights_data (CompDateTime, Component)");
+// One row (id 1) holding the number of the last weighing stored.
+const QString CreateStateTable =
+    QStringLiteral("CREATE TABLE IF NOT EXISTS kdm_state "
+                   "(id INTEGER PRIMARY KEY CHECK (id = 1), stored_counter INTEGER NOT NULL)");
+const QString WriteStoredCounter =
+    QStringLiteral("INSERT INTO kdm_state (id, stored_counter) VALUES (1, ?) "
+                   "ON CONFLICT (id) DO UPDATE SET stored_counter = excluded.stored_counter");
+
+const QString SelectRows =
+    QStringLiteral("SELECT rowid, DateTime, Weight, Component, ID, CompDateTime FROM weights_data");
+
+// Ten-thousandths held by a qint64: a single weight at or beyond this cannot be summed exactly.
+const double FixedPointLimit = 9.2e14;
+
+QAtomicInteger<quint64> connectionSerial;
+
+QString reasonOf(const QSqlError& error) {
+    QString reason = error.databaseText();
+    if (reason.isEmpty())
+        reason = error.driverText();
+    return reason.isEmpty() ? QStringLiteral("unknown error") : reason;
+}
+
+// Runs a statement given in full; an empty text on success, else SQLite's reason.
+QString run(QSqlDatabase& db, const QString& sql) {
+    QSqlQuery query(db);
+    return query.exec(sql) ? QString() : reasonOf(query.lastError());
+}
+
+QString runPrepared(QSqlQuery& query) {
+    return query.exec() ? QString() : reasonOf(query.lastError());
+}
+
+// Runs body inside one write transaction, taken at once (BEGIN IMMEDIATE) so that a second
+// instance waits for its turn instead of failing half-way. Gives SQLite's reason of the first
+// failure; nothing of body stays in the file then.
+QString inWriteTransaction(QSqlDatabase& db, const std::function<QString()>& body) {
+    QString reason = run(db, QStringLiteral("BEGIN IMMEDIATE"));
+    if (!reason.isEmpty())
+        return reason;
+    reason = body();
+    if (reason.isEmpty())
+        reason = run(db, QStringLiteral("COMMIT"));
+    if (!reason.isEmpty())
+        run(db, QStringLiteral("ROLLBACK"));
+    return reason;
+}
+
+WeighingRow rowFromQuery(const QSqlQuery& query) {
+    WeighingRow row;
+    row.DateTime = weighingDateTimeFromText(query.value(1).toString());
+    const QVariant weight = query.value(2);
+    // SQLite keeps a NaN weight as NULL.
+    row.Weight = weight.isNull() ? std::numeric_limits<double>::quiet_NaN() : weight.toDouble();
+    row.Component = query.value(3).toInt();
+    row.ID = static_cast<qint32>(query.value(4).toLongLong());
+    row.CompDateTime = weighingDateTimeFromText(query.value(5).toString()).date();
+    return row;
+}
+
+} // namespace
+
+QString fixedPointText(qint64 tenThousandths, QChar decimalPoint) {
+    if (tenThousandths == 0)
+        return QStringLiteral("0");
+    const bool negative = tenThousandths < 0;
+    quint64 magnitude =
+        negative ? 0 - static_cast<quint64>(tenThousandths) : static_cast<quint64>(tenThousandths);
+
+    // At most 15 significant digits, rounded half away from zero; the integer part of a qint64
+    // of ten-thousandths has at most 15 digits, so the rounding only ever reaches the fraction
+    // or the integer's last digits, and never adds a digit in front.
+    const int digits = static_cast<int>(QString::number(magnitude).size());
+    if (digits > 15) {
+        quint64 divisor = 1;
+        for (int i = 15; i < digits; ++i)
+            divisor *= 10;
+        quint64 kept = magnitude / divisor;
+        if ((magnitude % divisor) * 2 >= divisor)
+            ++kept;
+        magnitude = kept * divisor;
+    }
+
+    QString text = QString::number(magnitude / 10000);
+    QString fraction = QStringLiteral("%1").arg(magnitude % 10000, 4, 10, QLatin1Char('0'));
+    while (fraction.endsWith(u'0'))
+        fraction.chop(1);
+    if (!fraction.isEmpty())
+        text += decimalPoint + fraction;
+    return negative ? u'-' + text : text;
+}
+
+QString weightSumText(const WeightSum& sum, QChar decimalPoint) {
+    if (sum.fits)
+        return fixedPointText(sum.tenThousandths, decimalPoint);
+    QString text = QString::number(sum.total, 'g', 15);
+    text.replace(u'.', decimalPoint);
+    return text;
+}
+
+WeighingsTable::WeighingsTable(QString filePath)
+    : m_filePath(std::move(filePath))
+    , m_connectionName(QStringLiteral("kdm_weighings_%1").arg(++connectionSerial)) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    db.setDatabaseName(m_filePath);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+}
+
+WeighingsTable::~WeighingsTable() {
+    Close();
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QString WeighingsTable::failure(const QString& what, const QString& reason) const {
+    return QStringLiteral("Weighings table \"%1\": %2: %3")
+        .arg(QDir::toNativeSeparators(m_filePath), what, reason);
+}
+
+bool WeighingsTable::Exists() const {
+    return QFileInfo(m_filePath).isFile();
+}
+
+TableStatus WeighingsTable::ensureOpen(const QString& what) {
+    if (m_open)
+        return {};
+    // The folder goes first: SQLite makes the file but not its folder. Whether that worked shows
+    // in the open that follows.
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    if (!db.isValid())
+        return {failure(what, QStringLiteral("the SQLite driver of Qt is not installed"))};
+    if (!db.open())
+        return {failure(what, reasonOf(db.lastError()))};
+    m_open = true;
+
+    // A first read tells a file that is no database at all before anything is written to it.
+    for (const QString& sql : {QStringLiteral("PRAGMA busy_timeout = %1").arg(BusyTimeoutMs),
+                               QStringLiteral("SELECT count(*) FROM sqlite_master")}) {
+        const QString reason = run(db, sql);
+        if (!reason.isEmpty()) {
+            Close();
+            return {failure(what, reason)};
+        }
+    }
+    return {};
+}
+
+TableStatus WeighingsTable::useDurableJournal(const QString& what) {
+    // WAL lets a second instance read while this one writes; with synchronous FULL every commit
+    // is on disk before it returns. A file that cannot take WAL (read-only) keeps its journal
+    // mode, which is as durable.
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    for (const QString& pragma : {QStringLiteral("PRAGMA journal_mode = WAL"),
+                                  QStringLiteral("PRAGMA synchronous = FULL")}) {
+        if (const QString reason = run(db, pragma); !reason.isEmpty())
+            return {failure(what, reason)};
+    }
+    return {};
+}
+
+TableStatus WeighingsTable::createSchema() {
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    const QString reason = inWriteTransaction(db, [&db] {
+        for (const QString& sql : {CreateWeighingsTable, CreateFilterIndex, CreateStateTable}) {
+            const QString r = run(db, sql);
+            if (!r.isEmpty())
+                return r;
+        }
+        return QString();
+    });
+    if (!reason.isEmpty())
+        return {failure(QStringLiteral("cannot create the table"), reason)};
+    m_hasStateTable = true;
+    return {};
+}
+
+TableStatus WeighingsTable::CreateTable() {
+    const QString what = QStringLiteral("cannot create the table");
+    if (const TableStatus opened = ensureOpen(what); !opened.ok())
+        return opened;
+    if (const TableStatus journal = useDurableJournal(what); !journal.ok())
+        return journal;
+    return createSchema();
+}
+
+TableStatus WeighingsTable::checkSchema() {
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("PRAGMA table_info(weights_data)")))
+        return {failure(QStringLiteral("cannot open the table"), reasonOf(query.lastError()))};
+    QStringList columns;
+    while (query.next())
+        columns << query.value(1).toString();
+    const bool same = columns.size() == ColumnNames.size() &&
+                      std::equal(columns.cbegin(), columns.cend(), ColumnNames.cbegin(),
+                                 [](const QString& a, const QString& b) {
+                                     return a.compare(b, Qt::CaseInsensitive) == 0;
+                                 });
+    if (!same) {
+        return {failure(QStringLiteral("cannot open the table"),
+                        QStringLiteral("its columns are %1 instead of %2")
+                            .arg(columns.join(u", "), ColumnNames.join(u", ")))};
+    }
+    return {};
+}
+
+TableResult<OpenOutcome> WeighingsTable::Open() {
+    const QString what = QStringLiteral("cannot open the table");
+    if (const TableStatus opened = ensureOpen(what); !opened.ok())
+        return {OpenOutcome::Opened, opened.error};
+
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QStringList tables;
+    int objects = 0;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT type, name FROM sqlite_master"))) {
+            const QString reason = reasonOf(query.lastError());
+            Close();
+            return {OpenOutcome::Opened, failure(what, reason)};
+        }
+        while (query.next()) {
+            ++objects;
+            if (query.value(0).toString() == QStringLiteral("table"))
+                tables << query.value(1).toString().toLower();
+        }
+    }
+
+    auto fail = [this](const QString& error) {
+        Close();
+        return TableResult<OpenOutcome>{OpenOutcome::Opened, error};
+    };
+
+    if (!tables.contains(TableName)) {
+        // A file with nothing in it is new, or its creation was cut short: make the table. A file
+        // with other things in it belongs to something else and is left as it is.
+        if (objects != 0)
+            return fail(failure(what, QStringLiteral("the file holds no table weights_data")));
+        if (const TableStatus journal = useDurableJournal(what); !journal.ok())
+            return fail(journal.error);
+        if (const TableStatus created = createSchema(); !created.ok())
+            return fail(created.error);
+        return {OpenOutcome::Created, {}};
+    }
+
+    if (const TableStatus schema = checkSchema(); !schema.ok())
+        return fail(schema.error);
+    if (const TableStatus journal = useDurableJournal(what); !journal.ok())
+        return fail(journal.error);
+    // The filter index of a table that lacks it is made now; a file that cannot be written is
+    // still readable without it, only slower.
+    run(db, CreateFilterIndex);
+    m_hasStateTable = tables.contains(QStringLiteral("kdm_state"));
+    return {OpenOutcome::Opened, {}};
+}
+
+void WeighingsTable::Close() {
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    if (db.isValid() && db.isOpen())
+        db.close();
+    m_open = false;
+    m_hasStateTable = false;
+    m_view = {};
+    forgetPositions();
+}
+
+void WeighingsTable::setFilter(QDate date, int component) {
+    m_filtered = true;
+    m_filterDate = weighingDateText(date);
+    m_filterComponent = component;
+    refresh();
+}
+
+void WeighingsTable::clearFilter() {
+    m_filtered = false;
+    refresh();
+}
+
+void WeighingsTable::refresh() {
+    m_view = {};
+    forgetPositions();
+}
+
+void WeighingsTable::forgetPositions() {
+    m_positions.clear();
+}
+
+void WeighingsTable::rememberPosition(qint64 position, qint64 rowid) {
+    // A bound on the memory a long scroll through a huge view can take.
+    if (m_positions.size() >= 100000)
+        m_positions.clear();
+    m_positions[position] = rowid;
+}
+
+TableStatus WeighingsTable::readView() {
+    const QString what = QStringLiteral("cannot read the weighings");
+    if (!m_open)
+        return {failure(what, QStringLiteral("the table is not open"))};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+
+    ViewSnapshot view;
+    view.valid = true;
+    QString reason;
+    if (m_filtered) {
+        // One statement, so the count and the bound come from one state of the file.
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("SELECT count(*), max(rowid) FROM weights_data "
+                                     "WHERE CompDateTime = ? AND Component = ?"));
+        query.addBindValue(m_filterDate);
+        query.addBindValue(m_filterComponent);
+        reason = runPrepared(query);
+        if (reason.isEmpty() && query.next()) {
+            view.count = query.value(0).toLongLong();
+            view.highRowid = query.value(1).toLongLong();
+        }
+    } else {
+        // Apart, each of the two is fast (a b-tree count, a b-tree seek); together they would be a
+        // scan. A read transaction holds them to one state of the file.
+        reason = run(db, QStringLiteral("BEGIN"));
+        if (reason.isEmpty()) {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (query.exec(QStringLiteral("SELECT max(rowid) FROM weights_data")) && query.next())
+                view.highRowid = query.value(0).toLongLong();
+            else
+                reason = reasonOf(query.lastError());
+            if (reason.isEmpty()) {
+                if (query.exec(QStringLiteral("SELECT count(*) FROM weights_data")) && query.next())
+                    view.count = query.value(0).toLongLong();
+                else
+                    reason = reasonOf(query.lastError());
+            }
+            query.finish();
+            run(db, QStringLiteral("COMMIT"));
+        }
+    }
+    if (!reason.isEmpty())
+        return {failure(what, reason)};
+    m_view = view;
+    return {};
+}
+
+TableResult<qint64> WeighingsTable::RecordCount() {
+    if (!m_view.valid) {
+        if (const TableStatus read = readView(); !read.ok())
+            return {0, read.error};
+    }
+    return {m_view.count, {}};
+}
+
+TableResult<WeightSum> WeighingsTable::sumOfView() {
+    if (!m_view.valid) {
+        if (const TableStatus read = readView(); !read.ok())
+            return {{}, read.error};
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    const QString where = m_filtered ? QStringLiteral(" WHERE CompDateTime = ? AND Component = ? "
+                                                      "AND rowid <= ?")
+                                     : QStringLiteral(" WHERE rowid <= ?");
+    auto bind = [&](QSqlQuery& query) {
+        if (m_filtered) {
+            query.addBindValue(m_filterDate);
+            query.addBindValue(m_filterComponent);
+        }
+        query.addBindValue(m_view.highRowid);
+    };
+
+    WeightSum sum;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT SUM(CAST(ROUND(Weight * 10000) AS INTEGER)), "
+                                 "MAX(ABS(Weight)) FROM weights_data") +
+                  where);
+    bind(query);
+    QString reason = runPrepared(query);
+    if (reason.isEmpty() && query.next()) {
+        sum.tenThousandths = query.value(0).toLongLong();
+        const QVariant largest = query.value(1);
+        sum.fits = largest.isNull() || largest.toDouble() < FixedPointLimit;
+    } else if (reason.contains(QStringLiteral("integer overflow"), Qt::CaseInsensitive)) {
+        sum.fits = false;
+        reason.clear();
+    }
+    query.finish();
+    if (reason.isEmpty() && !sum.fits) {
+        // Beyond the fixed point the sum is only shown, never used, so a floating one will do.
+        QSqlQuery total(db);
+        total.setForwardOnly(true);
+        total.prepare(QStringLiteral("SELECT TOTAL(Weight) FROM weights_data") + where);
+        bind(total);
+        reason = runPrepared(total);
+        if (reason.isEmpty() && total.next())
+            sum = {0, false, total.value(0).toDouble()};
+    }
+    if (!reason.isEmpty())
+        return {{}, failure(QStringLiteral("cannot sum the weighings"), reason)};
+    return {sum, {}};
+}
+
+TableResult<QList<StoredWeighing>> WeighingsTable::rowsOfView(qint64 offset, int limit) {
+    if (!m_view.valid) {
+        if (const TableStatus read = readView(); !read.ok())
+            return {{}, read.error};
+    }
+    if (offset < 0 || limit <= 0 || offset >= m_view.count)
+        return {};
+    const qint64 wanted = std::min<qint64>(limit, m_view.count - offset);
+    const qint64 last = offset + wanted - 1;
+
+    // Seek from the nearest position whose rowid is known, or from either end of the view: SQLite
+    // steps over the rows in between inside the index, so the cost is the distance, never the
+    // size of the view.
+    qint64 forwardSkip = offset;
+    std::optional<qint64> forwardFrom;
+    if (auto it = m_positions.upper_bound(offset); it != m_positions.begin()) {
+        --it;
+        forwardSkip = offset - it->first;
+        forwardFrom = it->second;
+    }
+    qint64 backwardSkip = m_view.count - 1 - last;
+    qint64 backwardFrom = m_view.highRowid;
+    if (auto it = m_positions.lower_bound(last); it != m_positions.end()) {
+        backwardSkip = it->first - last;
+        backwardFrom = it->second;
+    }
+    const bool backward = backwardSkip < forwardSkip;
+
+    QString sql = SelectRows + QStringLiteral(" WHERE ");
+    if (m_filtered)
+        sql += QStringLiteral("CompDateTime = ? AND Component = ? AND ");
+    if (backward)
+        sql += QStringLiteral("rowid <= ? ORDER BY rowid DESC");
+    else if (forwardFrom)
+        sql += QStringLiteral("rowid >= ? AND rowid <= ? ORDER BY rowid");
+    else
+        sql += QStringLiteral("rowid <= ? ORDER BY rowid");
+    sql += QStringLiteral(" LIMIT ? OFFSET ?");
+
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(sql);
+    if (m_filtered) {
+        query.addBindValue(m_filterDate);
+        query.addBindValue(m_filterComponent);
+    }
+    if (backward) {
+        query.addBindValue(backwardFrom);
+    } else {
+        if (forwardFrom)
+            query.addBindValue(*forwardFrom);
+        query.addBindValue(m_view.highRowid);
+    }
+    query.addBindValue(wanted);
+    query.addBindValue(backward ? backwardSkip : forwardSkip);
+    if (!query.exec())
+        return {{},
+                failure(QStringLiteral("cannot read the weighings"), reasonOf(query.lastError()))};
+
+    QList<StoredWeighing> rows;
+    rows.reserve(wanted);
+    while (query.next())
+        rows.append({query.value(0).toLongLong(), rowFromQuery(query)});
+    if (backward)
+        std::reverse(rows.begin(), rows.end());
+
+    if (rows.size() == wanted) {
+        rememberPosition(offset, rows.first().rowid);
+        rememberPosition(last, rows.last().rowid);
+    } else {
+        // Rows went missing under the view (deleted by another instance): what is known of
+        // positions no longer holds.
+        forgetPositions();
+    }
+    return {rows, {}};
+}
+
+TableResult<qint64> WeighingsTable::totalRowCount() {
+    const QString what = QStringLiteral("cannot count the weighings");
+    if (!m_open)
+        return {0, failure(what, QStringLiteral("the table is not open"))};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM weights_data")) || !query.next())
+        return {0, failure(what, reasonOf(query.lastError()))};
+    return {query.value(0).toLongLong(), {}};
+}
+
+TableResult<std::optional<LastWeighing>> WeighingsTable::lastRow() {
+    const QString what = QStringLiteral("cannot read the last weighing");
+    if (!m_open)
+        return {{}, failure(what, QStringLiteral("the table is not open"))};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral(
+            "SELECT rowid, ID, Weight FROM weights_data ORDER BY rowid DESC LIMIT 1")))
+        return {{}, failure(what, reasonOf(query.lastError()))};
+    if (!query.next())
+        return {std::nullopt, {}};
+    const QVariant weight = query.value(2);
+    return {LastWeighing{
+                query.value(0).toLongLong(), static_cast<qint32>(query.value(1).toLongLong()),
+                weight.isNull() ? std::numeric_limits<double>::quiet_NaN() : weight.toDouble()},
+            {}};
+}
+
+TableResult<std::optional<quint32>> WeighingsTable::storedCounter() {
+    const QString what = QStringLiteral("cannot read the number of the last weighing stored");
+    if (!m_open)
+        return {{}, failure(what, QStringLiteral("the table is not open"))};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // The state table may have been made by another instance since this one opened the file.
+    if (!query.exec(QStringLiteral(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'kdm_state'")) ||
+        !query.next())
+        return {{}, failure(what, reasonOf(query.lastError()))};
+    if (query.value(0).toInt() == 0)
+        return {std::nullopt, {}};
+    if (!query.exec(QStringLiteral("SELECT stored_counter FROM kdm_state WHERE id = 1")))
+        return {{}, failure(what, reasonOf(query.lastError()))};
+    if (!query.next())
+        return {std::nullopt, {}};
+    bool isNumber = false;
+    const qint64 value = query.value(0).toLongLong(&isNumber);
+    // A value no counter can have (the file was edited) counts as absent, so ID_old is used.
+    if (!isNumber || value < 0 || value > std::numeric_limits<quint32>::max())
+        return {std::nullopt, {}};
+    return {static_cast<quint32>(value), {}};
+}
+
+TableResult<qint64> WeighingsTable::appendRow(const WeighingRow& row,
+                                              std::optional<quint32> storedCounter) {
+    const QString what = QStringLiteral("cannot store the weighing");
+    if (!m_open)
+        return {0, failure(what, QStringLiteral("the table is not open"))};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    qint64 rowid = 0;
+    const QString reason = inWriteTransaction(db, [&] {
+        if (storedCounter && !m_hasStateTable) {
+            if (const QString r = run(db, CreateStateTable); !r.isEmpty())
+                return r;
+        }
+        QSqlQuery insert(db);
+        insert.prepare(QStringLiteral("INSERT INTO weights_data "
+                                      "(DateTime, Weight, Component, ID, CompDateTime) "
+                                      "VALUES (?, ?, ?, ?, ?)"));
+        insert.addBindValue(weighingDateTimeText(row.DateTime));
+        insert.addBindValue(row.Weight);
+        insert.addBindValue(row.Component);
+        insert.addBindValue(row.ID);
+        insert.addBindValue(weighingDateText(row.CompDateTime));
+        if (const QString r = runPrepared(insert); !r.isEmpty())
+            return r;
+        rowid = insert.lastInsertId().toLongLong();
+        if (storedCounter) {
+            QSqlQuery counter(db);
+            counter.prepare(WriteStoredCounter);
+            counter.addBindValue(static_cast<qint64>(*storedCounter));
+            if (const QString r = runPrepared(counter); !r.isEmpty())
+                return r;
+        }
+        return QString();
+    });
+    if (!reason.isEmpty())
+        return {0, failure(what, reason)};
+    if (storedCounter)
+        m_hasStateTable = true;
+    // The row lands past every row of the view: positions already known stay right.
+    m_view.valid = false;
+    return {rowid, {}};
+}
+
+TableResult<qint64> WeighingsTable::append(const WeighingRow& row) {
+    return appendRow(row, std::nullopt);
+}
+
+TableResult<qint64> WeighingsTable::appendWeighing(const WeighingRow& row,
+                                                   quint32 newStoredCounter) {
+    return appendRow(row, newStoredCounter);
+}
+
+TableStatus WeighingsTable::setStoredCounter(quint32 counter) {
+    const QString what = QStringLiteral("cannot store the number of the last weighing");
+    if (!m_open)
+        return {failure(what, QStringLiteral("the table is not open"))};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    const QString reason = inWriteTransaction(db, [&] {
+        if (const QString r = run(db, CreateStateTable); !r.isEmpty())
+            return r;
+        QSqlQuery query(db);
+        query.prepare(WriteStoredCounter);
+        query.addBindValue(static_cast<qint64>(counter));
+        return runPrepared(query);
+    });
+    if (!reason.isEmpty())
+        return {failure(what, reason)};
+    m_hasStateTable = true;
+    return {};
+}
+
+TableResult<bool> WeighingsTable::updateLastWeight(double weight) {
+    const QString what = QStringLiteral("cannot correct the last weighing");
+    if (!m_open)
+        return {false, failure(what, QStringLiteral("the table is not open"))};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    // One statement is one transaction: the last row is found and changed under one lock.
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("UPDATE weights_data SET Weight = ? "
+                                 "WHERE rowid = (SELECT max(rowid) FROM weights_data)"));
+    query.addBindValue(weight);
+    if (!query.exec())
+        return {false, failure(what, reasonOf(query.lastError()))};
+    return {query.numRowsAffected() > 0, {}};
+}
+
+TableResult<int> WeighingsTable::deleteRows(const QList<qint64>& rowids) {
+    const QString what = QStringLiteral("cannot delete the weighings");
+    if (!m_open)
+        return {0, failure(what, QStringLiteral("the table is not open"))};
+    if (rowids.isEmpty())
+        return {0, {}};
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    int deleted = 0;
+    const QString reason = inWriteTransaction(db, [&] {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("DELETE FROM weights_data WHERE rowid = ?"));
+        for (const qint64 rowid : rowids) {
+            query.addBindValue(rowid);
+            if (const QString r = runPrepared(query); !r.isEmpty())
+                return r;
+            deleted += query.numRowsAffected();
+        }
+        return QString();
+    });
+    if (!reason.isEmpty())
+        return {0, failure(what, reason)};
+    refresh();
+    return {deleted, {}};
+}
