@@ -1,0 +1,999 @@
+// The poll cycle driven by hand: every handler is called directly with a fake port, fake timers
+// and a fake terminal whose replies carry correct CRCs; nothing waits on a timer.
+#include "link/replytexts.h"
+#include "pollcycle_fakes.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using Reply = PollHarness::Reply;
+
+// One row of the transition table: the state to start from, the requests the cycle must send
+// (one exchange each, answered as `replies` says, else normally), where it must end up, and what
+// else must have happened.
+struct Transition {
+    std::function<void(PollHarness&)> setup;
+    QStringList requests;
+    std::vector<Reply> replies;
+    qint32 state = psIdle;
+    qint32 index = -1; // PollIndex afterwards; -1 leaves it unchecked
+    std::function<void(PollHarness&)> verify;
+};
+
+constexpr int BaseHead = 7;
+constexpr quint32 BaseCounter = 100;
+
+float slotWeight(int slot) {
+    return 10.0f + 0.25f * float(slot);
+}
+
+FakeTerminal::Date slotDate(int slot) {
+    return {14, 9, 10, 10, 20, quint8(slot)};
+}
+
+// Collecting, link up, 100 weighings stored and the terminal at 100 with its newest in slot 7.
+void baseline(PollHarness& h) {
+    h.cycle.Polling = true;
+    h.cycle.PollState = psReadWeight;
+    h.cycle.LinkState = 1;
+    h.cycle.StoredCounter = BaseCounter;
+    h.sink.lastId = BaseCounter;
+    h.terminal.setWeight(12.5f);
+    for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
+        h.terminal.setWeighing(slot, slotWeight(slot), 0, slotDate(slot));
+    for (int i = 0; i < TerminalMap::ComponentCount; ++i)
+        h.terminal.setComponent(i, 100.0f * float(i + 1) + 0.5f, qint16(i * 3),
+                                {5, 9, 10, quint8(i), 3, 9});
+    h.terminal.setCounters(BaseHead, BaseCounter);
+    // The counters as last read, for the steps that follow a counters read.
+    h.cycle.Terminal.image.setWord(TerminalMap::CountersRow, 0, BaseHead);
+    h.cycle.Terminal.image.setWord(TerminalMap::CountersRow, 1, quint16(BaseCounter));
+    h.terminal.coils = 0xA5;
+    h.terminal.inputs = 0x3C;
+    h.cycle.LastSeenWeight = slotWeight(BaseHead);
+}
+
+QStringList repeated(const QString& request, int times) {
+    QStringList list;
+    for (int i = 0; i < times; ++i)
+        list.append(request);
+    return list;
+}
+
+// The batch reads: the first read, then the N new weighings in rising slot order.
+QStringList batchRequests(int h, int N) {
+    QStringList list;
+    for (int k = 0; k <= N; ++k)
+        list.append(slotRequest(WrapRingIndex(h - N + k)));
+    return list;
+}
+
+std::vector<quint32> range(quint32 first, quint32 last) {
+    std::vector<quint32> v;
+    for (quint32 i = first; i <= last; ++i)
+        v.push_back(i);
+    return v;
+}
+
+std::vector<int> rowRange(int first, int last) {
+    std::vector<int> v;
+    for (int i = first; i <= last; ++i)
+        v.push_back(i);
+    return v;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Transition)
+
+class PollCycleTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void transitions_data();
+    void transitions();
+
+    void receiveFraming_shiftsNewestFirstAndCountsPast128();
+    void sendStep_armsTimeoutEvenWhenNothingIsSent();
+    void sendStep_refusedByte_tracesPartialFrameAndReopensNextTick();
+    void replyEnd_restartsSendTimerOnlyWhileCollecting();
+    void replyEnd_takesBytesThePortAlreadyHolds();
+    void watchdog_restartsStalledCycle();
+    void openPort_data();
+    void openPort();
+    void collectionSwitch_logsAndAppliesState();
+    void startWithUnavailablePort_startsOnceThePortOpens();
+    void portSetup_stopsReopensAndResumes();
+    void manualPress_data();
+    void manualPress();
+    void alarmDispatch_replacesPendingManualCommand();
+    void completion_reenteredFromItsMessageBox();
+};
+
+void PollCycleTest::transitions_data() {
+    QTest::addColumn<Transition>("t");
+
+    QTest::newRow("weight -> weight, shows it and counts the cycle")
+        << Transition{{}, {weightRequest()}, {}, psReadWeight, -1, [](PollHarness& h) {
+                          QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
+                          QCOMPARE(h.cycle.PollCycleCount, 1u);
+                          QCOMPARE(h.view.linkStatus.last(), LinkStatusCollecting.toString());
+                          QCOMPARE(h.view.linkState, 1);
+                          QVERIFY(h.view.lamp);
+                      }};
+
+    QTest::newRow("weight -> coils at 2 (ticked) -> weight")
+        << Transition{[](PollHarness& h) { h.cycle.PollCycleCount = 1; },
+                      {weightRequest(), QStringLiteral("1:0:8")},
+                      {},
+                      psReadWeight,
+                      -1,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.view.outputs, std::vector<quint8>{0xA5});
+                          QVERIFY(h.view.inputs.empty());
+                      }};
+
+    QTest::newRow("weight -> inputs at 5 (ticked) -> weight")
+        << Transition{[](PollHarness& h) { h.cycle.PollCycleCount = 4; },
+                      {weightRequest(), QStringLiteral("2:0:8")},
+                      {},
+                      psReadWeight,
+                      -1,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.view.inputs, std::vector<quint8>{0x3C});
+                          QVERIFY(h.view.outputs.empty());
+                      }};
+
+    QTest::newRow("not ticked: no coils at 2, no inputs at 5")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollCycleCount = 1;
+                          h.view.ioTicked = false;
+                      },
+                      repeated(weightRequest(), 5),
+                      {},
+                      psReadWeight,
+                      -1,
+                      [](PollHarness& h) { QCOMPARE(h.cycle.PollCycleCount, 6u); }};
+
+    QTest::newRow("weight -> counters at 8 -> check of the newest slot")
+        << Transition{[](PollHarness& h) { h.cycle.PollCycleCount = 7; },
+                      {weightRequest(), countersRequest()},
+                      {},
+                      psCheckLastWeighing,
+                      TerminalMap::ringRow(BaseHead),
+                      [](PollHarness& h) { QCOMPARE(h.cycle.PollCycleCount, 0u); }};
+
+    QTest::newRow("weight -> all 16 component rows -> counters") << Transition{
+        [](PollHarness& h) { h.cycle.TotalsDirty = true; },
+        QStringList{weightRequest()} + allComponentRequests() + QStringList{countersRequest()},
+        {},
+        psCheckLastWeighing,
+        TerminalMap::ringRow(BaseHead),
+        [](PollHarness& h) {
+            QCOMPARE(h.view.rowOrder, rowRange(0, 15));
+            QCOMPARE(h.view.componentRows[0].sum, QStringLiteral("100.5"));
+            QCOMPARE(h.view.componentRows[15].count, QStringLiteral("45"));
+            QCOMPARE(h.view.componentRows[4].date, QStringLiteral("05 Сентябрь 2010, 04:03:09"));
+            QVERIFY(h.view.linkStatus.contains(LinkStatusReadingTotals.toString()));
+            QVERIFY(!h.cycle.TotalsDirty);
+        }};
+
+    QTest::newRow("one component row (not dirty) -> weight")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadComponent;
+                          h.cycle.PollIndex = 5;
+                      },
+                      {rowRequest(5)},
+                      {},
+                      psReadWeight,
+                      6,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.view.rowOrder, std::vector<int>{5});
+                          QCOMPARE(h.view.componentRows[5].sum, QStringLiteral("600.5"));
+                      }};
+
+    QTest::newRow("component row with a command pending -> command")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadComponent;
+                          h.cycle.PollIndex = 3;
+                          h.cycle.TotalsDirty = true;
+                          h.cycle.CommandPending = true;
+                          h.cycle.CommandCode = 7;
+                      },
+                      {rowRequest(3), QStringLiteral("16:2:1=0701")},
+                      {},
+                      psReadComponent,
+                      0,
+                      {}};
+
+    QTest::newRow("weight with a command pending -> command -> completion, all totals")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.CommandPending = true;
+                          h.cycle.CommandCode = 7;
+                      },
+                      QStringList{weightRequest(), QStringLiteral("16:2:1=0701")} +
+                          allComponentRequests() + QStringList{countersRequest()},
+                      {},
+                      psCheckLastWeighing,
+                      TerminalMap::ringRow(BaseHead),
+                      [](PollHarness& h) {
+                          const QString text =
+                              QStringLiteral("Команда \"Старт Входа 8\" успешно выполнена.");
+                          QCOMPARE(h.view.completed,
+                                   QStringList{QStringLiteral("Сообщение РД-718/24К|") + text});
+                          QCOMPARE(h.log.lines, QStringList{text});
+                          QCOMPARE(h.view.cursorResets, 1);
+                          QVERIFY(!h.cycle.CommandPending);
+                          QCOMPARE(h.terminal.commands, std::vector<quint16>{0x0701});
+                          QCOMPARE(int(h.view.rowOrder.size()), 16);
+                      }};
+
+    QTest::newRow("counters with a command pending -> command")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.cycle.CommandPending = true;
+                          h.cycle.TotalsRefreshCount = 5;
+                      },
+                      {countersRequest()},
+                      {},
+                      psSendCommand,
+                      TerminalMap::CountersRow,
+                      [](PollHarness& h) { QCOMPARE(h.cycle.TotalsRefreshCount, 5u); }};
+
+    QTest::newRow("every 102nd counters reply asks for all totals")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.cycle.TotalsRefreshCount = 101;
+                      },
+                      {countersRequest()},
+                      {},
+                      psCheckLastWeighing,
+                      TerminalMap::ringRow(BaseHead),
+                      [](PollHarness& h) {
+                          QVERIFY(h.cycle.TotalsDirty);
+                          QCOMPARE(h.cycle.TotalsRefreshCount, 0u);
+                      }};
+
+    QTest::newRow("batch 100 -> 103 at head 7: slots 4..7, IDs 101..103") << Transition{
+        [](PollHarness& h) {
+            h.cycle.PollState = psReadCounters;
+            h.terminal.setCounters(7, 103);
+        },
+        QStringList{countersRequest()} + batchRequests(7, 3) + QStringList{rowRequest(0)},
+        {},
+        psReadWeight,
+        1,
+        [](PollHarness& h) {
+            QCOMPARE(h.sink.ids(), range(101, 103));
+            QCOMPARE(h.sink.stored[0].weight, slotWeight(5));
+            QCOMPARE(h.sink.stored[2].weight, slotWeight(7));
+            QCOMPARE(h.sink.stored[2].terminalCounter, 103u);
+            QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(4)});
+            QCOMPARE(h.settings.written, range(101, 103));
+            QCOMPARE(h.cycle.StoredCounter, 103u);
+            const QStringList progress = {QStringLiteral("Считывание новых отвесов 0/3"),
+                                          QStringLiteral("Считывание новых отвесов 1/3"),
+                                          QStringLiteral("Считывание новых отвесов 2/3"),
+                                          QStringLiteral("Считывание новых отвесов 3/3")};
+            QCOMPARE(h.view.linkStatus.mid(0, 4), progress);
+            QCOMPARE(h.view.lastWeighingText, QStringLiteral("#1\t11.75\t10:20:07"));
+        }};
+
+    QTest::newRow("first start 0 -> 1000: 40 weighings 961..1000, no correction") << Transition{
+        [](PollHarness& h) {
+            h.cycle.PollState = psReadCounters;
+            h.cycle.StoredCounter = 0;
+            h.sink.lastId.reset();
+            h.terminal.setCounters(19, 1000);
+        },
+        QStringList{countersRequest()} + batchRequests(19, 40) + QStringList{rowRequest(0)},
+        {},
+        psReadWeight,
+        1,
+        [](PollHarness& h) {
+            QCOMPARE(h.sink.ids(), range(961, 1000));
+            for (const FakeSink::Stored& s : h.sink.stored)
+                QCOMPARE(s.weight, slotWeight(FakeTerminal::slotOf(19, 1000, s.id)));
+            QVERIFY(h.sink.corrections.empty());
+            QCOMPARE(h.cycle.StoredCounter, 1000u);
+        }};
+
+    QTest::newRow("batch of 40 corrects nothing, even when the last row matches") << Transition{
+        [](PollHarness& h) {
+            h.cycle.PollState = psReadCounters;
+            h.cycle.StoredCounter = 900;
+            h.sink.lastId = 900;
+            h.terminal.setCounters(3, 940);
+        },
+        QStringList{countersRequest()} + batchRequests(3, 40) + QStringList{rowRequest(0)},
+        {},
+        psReadWeight,
+        1,
+        [](PollHarness& h) {
+            QCOMPARE(h.sink.ids(), range(901, 940));
+            QVERIFY(h.sink.corrections.empty());
+        }};
+
+    QTest::newRow("counter went back: lowered, panel refreshed, check corrects nothing")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.cycle.StoredCounter = 500;
+                          h.sink.lastId = 500;
+                          h.terminal.setCounters(9, 10);
+                          h.terminal.setWeighing(9, 3.5f, 2);
+                      },
+                      {countersRequest(), slotRequest(9), rowRequest(2)},
+                      {},
+                      psReadWeight,
+                      3,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.cycle.StoredCounter, 10u);
+                          QCOMPARE(h.sink.refreshes, std::vector<quint32>{10});
+                          QVERIFY(h.sink.stored.empty());
+                          QVERIFY(h.sink.corrections.empty());
+                          QCOMPARE(h.view.lastWeighingText, QStringLiteral("#3\t3.5\t00:00:00"));
+                      }};
+
+    QTest::newRow("check: newest weight changed -> shown, corrected, its component read")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psCheckLastWeighing;
+                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
+                          h.terminal.setWeighing(BaseHead, 7.5f, 2, slotDate(BaseHead));
+                      },
+                      {slotRequest(BaseHead), rowRequest(2)},
+                      {},
+                      psReadWeight,
+                      3,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.sink.corrections, std::vector<float>{7.5f});
+                          QCOMPARE(h.cycle.LastSeenWeight, 7.5f);
+                          QCOMPARE(h.view.lastWeighingText, QStringLiteral("#3\t7.5\t10:20:07"));
+                      }};
+
+    QTest::newRow("check: changed, but the last row is another weighing -> no correction")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psCheckLastWeighing;
+                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
+                          h.sink.lastId = 77;
+                          h.terminal.setWeighing(BaseHead, 7.5f, 2);
+                      },
+                      {slotRequest(BaseHead), rowRequest(2)},
+                      {},
+                      psReadWeight,
+                      3,
+                      [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
+
+    QTest::newRow("check: unchanged -> weight")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psCheckLastWeighing;
+                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
+                      },
+                      {slotRequest(BaseHead)},
+                      {},
+                      psReadWeight,
+                      -1,
+                      [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
+
+    QTest::newRow("check: a NaN weight counts as unchanged") << Transition{
+        [](PollHarness& h) {
+            h.cycle.PollState = psCheckLastWeighing;
+            h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
+            h.terminal.setWeighing(BaseHead, std::numeric_limits<float>::quiet_NaN(), 0);
+        },
+        {slotRequest(BaseHead)},
+        {},
+        psReadWeight,
+        -1,
+        [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
+
+    QTest::newRow("check with a command pending -> command")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psCheckLastWeighing;
+                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
+                          h.cycle.CommandPending = true;
+                      },
+                      {slotRequest(BaseHead)},
+                      {},
+                      psSendCommand,
+                      -1,
+                      {}};
+
+    QTest::newRow("check: component outside 0..15 -> all rows, no row beyond the list")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psCheckLastWeighing;
+                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
+                          h.terminal.setWeighing(BaseHead, 8.0f, 99);
+                      },
+                      QStringList{slotRequest(BaseHead)} + allComponentRequests() +
+                          QStringList{countersRequest()},
+                      {},
+                      psCheckLastWeighing,
+                      TerminalMap::ringRow(BaseHead),
+                      [](PollHarness& h) {
+                          QCOMPARE(int(h.view.componentRows.size()), 16);
+                          QCOMPARE(h.view.componentRows.rbegin()->first, 15);
+                          QVERIFY(h.view.lastWeighingText.startsWith(u"#100\t8\t"));
+                      }};
+
+    QTest::newRow("new component in a batch -> all 16 rows, then counters")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.terminal.setCounters(7, 102);
+                          h.terminal.setWeighing(7, 1.0f, 4);
+                      },
+                      QStringList{countersRequest()} + batchRequests(7, 2) +
+                          allComponentRequests() + QStringList{countersRequest()},
+                      {},
+                      psCheckLastWeighing,
+                      TerminalMap::ringRow(7),
+                      [](PollHarness& h) {
+                          QCOMPARE(h.sink.ids(), range(101, 102));
+                          QCOMPARE(h.cycle.LastComponent, 4);
+                      }};
+
+    QTest::newRow("batch keeping a component outside 0..15 -> all rows")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.cycle.LastComponent = 300;
+                          h.terminal.setCounters(7, 101);
+                          h.terminal.setWeighing(7, 1.0f, 300);
+                      },
+                      QStringList{countersRequest()} + batchRequests(7, 1) +
+                          allComponentRequests() + QStringList{countersRequest()},
+                      {},
+                      psCheckLastWeighing,
+                      TerminalMap::ringRow(7),
+                      [](PollHarness& h) { QCOMPARE(h.view.componentRows.rbegin()->first, 15); }};
+
+    QTest::newRow("ring head outside the ring: nothing read, weight next")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.terminal.setCounters(45, 200);
+                      },
+                      {countersRequest(), weightRequest()},
+                      {},
+                      psReadWeight,
+                      -1,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.cycle.StoredCounter, BaseCounter);
+                          QVERIFY(h.sink.stored.empty());
+                          QVERIFY(h.sink.refreshes.empty());
+                          QVERIFY(h.view.console.contains(
+                              QStringLiteral("Counters ignored: ring head 45 is outside 0..39.")));
+                      }};
+
+    QTest::newRow("store fails twice: told once, retried from the same weighing") << Transition{
+        [](PollHarness& h) {
+            h.cycle.PollState = psReadCounters;
+            h.terminal.setCounters(7, 103);
+            h.sink.failStores = 2;
+            h.view.ioTicked = false;
+        },
+        QStringList{countersRequest(), slotRequest(4), slotRequest(5)} +
+            repeated(weightRequest(), 8) +
+            QStringList{countersRequest(), slotRequest(4), slotRequest(5)} +
+            repeated(weightRequest(), 8) + QStringList{countersRequest()} + batchRequests(7, 3) +
+            QStringList{rowRequest(0)},
+        {},
+        psReadWeight,
+        1,
+        [](PollHarness& h) {
+            QCOMPARE(h.sink.ids(), range(101, 103));
+            QCOMPARE(h.sink.storeCalls, 5);
+            QCOMPARE(h.settings.written, range(101, 103));
+            const QString failure = QStringLiteral("Database: weighing 101 not stored: disk full");
+            QCOMPARE(h.log.lines, (QStringList{failure, LogStorageResumed.toString()}));
+            QCOMPARE(h.view.storageFailures, QStringList{failure});
+        }};
+
+    QTest::newRow("command not acknowledged -> written again")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psSendCommand;
+                          h.cycle.CommandPending = true;
+                          h.terminal.acknowledgeCommands = false;
+                      },
+                      repeated(QStringLiteral("16:2:1=0001"), 2),
+                      {},
+                      psSendCommand,
+                      -1,
+                      [](PollHarness& h) {
+                          QVERIFY(h.view.completed.isEmpty());
+                          QVERIFY(h.cycle.CommandPending);
+                      }};
+
+    QTest::newRow("command acknowledged while stopped -> idle, send timer off") << Transition{
+        [](PollHarness& h) {
+            h.cycle.Polling = false;
+            h.cycle.PollState = psSendCommand;
+            h.cycle.CommandCode = 23;
+        },
+        {QStringLiteral("16:2:1=1701")},
+        {},
+        psIdle,
+        -1,
+        [](PollHarness& h) {
+            QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
+            QCOMPARE(h.view.completed.size(), 1);
+            QVERIFY(h.view.completed[0].endsWith(u"\"Старт Входа 24\" успешно выполнена."));
+        }};
+
+    QTest::newRow("command of the daily alarm of button 3") << Transition{
+        [](PollHarness& h) {
+            h.cycle.PollState = psSendCommand;
+            h.cycle.AlarmButton = 3;
+            ButtonAlarm alarm;
+            alarm.flags = {true, true, false};
+            alarm.AlarmHours = 8;
+            alarm.AlarmMinutes = 30;
+            h.alarms.alarms[3] = alarm;
+        },
+        {QStringLiteral("16:2:1=0001")},
+        {},
+        psReadComponent,
+        0,
+        [](PollHarness& h) {
+            const QString text = QStringLiteral("Активация кнопки №3 по таймеру в [08:30]\n"
+                                                "Команда \"Старт Входа 1\" успешно выполнена.");
+            QCOMPARE(h.log.lines, QStringList{text});
+            QCOMPARE(h.view.completed, QStringList{QStringLiteral("Сообщение РД-718/24К|") + text});
+            QCOMPARE(h.alarms.cleared, std::vector<int>{3});
+            QCOMPARE(h.cycle.AlarmButton, 0);
+        }};
+
+    QTest::newRow("command of the one-time alarm of button 2") << Transition{
+        [](PollHarness& h) {
+            h.cycle.PollState = psSendCommand;
+            h.cycle.AlarmButton = 2;
+            ButtonAlarm alarm;
+            alarm.flags = {true, false, true};
+            alarm.DateTime = QDateTime(QDate(2010, 9, 14), QTime(15, 0));
+            h.alarms.alarms[2] = alarm;
+        },
+        {QStringLiteral("16:2:1=0001")},
+        {},
+        psReadComponent,
+        0,
+        [](PollHarness& h) {
+            const QString when = QLocale::system().toString(
+                QDateTime(QDate(2010, 9, 14), QTime(15, 0)), u"dd MMMM yyyy hh:mm");
+            QCOMPARE(h.log.lines,
+                     QStringList{QStringLiteral("Активация кнопки №2 по таймеру [%1]\n"
+                                                "Команда \"Старт Входа 1\" успешно выполнена.")
+                                     .arg(when)});
+        }};
+
+    QTest::newRow("4 missing replies: down and logged once; the 5th logs resumed") << Transition{
+        {},
+        repeated(weightRequest(), 5),
+        {Reply::Drop, Reply::Drop, Reply::Drop, Reply::Drop},
+        psReadWeight,
+        -1,
+        [](PollHarness& h) {
+            QCOMPARE(h.linkStateAfter, (std::vector<qint32>{1, 1, 1, 0, 1}));
+            QCOMPARE(h.failCountAfter, (std::vector<quint32>{1, 2, 3, 4, 0}));
+            QCOMPARE(h.view.console.count(ConsoleNoResponse.toString()), 4);
+            QCOMPARE(h.log.lines, (QStringList{LogNoResponse.toString(), LogResumed.toString()}));
+            QCOMPARE(h.view.linkStatus,
+                     (QStringList{LinkStatusNoAnswer.toString(), LinkStatusCollecting.toString()}));
+        }};
+
+    QTest::newRow("corrupt reply spoils the next three; buffer kept until the 4th failure")
+        << Transition{{},
+                      repeated(weightRequest(), 5),
+                      {Reply::Corrupt},
+                      psReadWeight,
+                      -1,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.rxCountAfter, (std::vector<qint32>{9, 18, 27, 0, 0}));
+                          QCOMPARE(h.failCountAfter, (std::vector<quint32>{1, 2, 3, 4, 0}));
+                          QCOMPARE(h.view.console.count(ConsoleIncorrectData.toString()), 4);
+                          QCOMPARE(h.log.lines,
+                                   (QStringList{LogNoResponse.toString(), LogResumed.toString()}));
+                          QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
+                      }};
+
+    QTest::newRow("reply split by a pause: first part fails, joined bytes accepted")
+        << Transition{{}, {weightRequest()}, {Reply::Split}, psReadWeight, -1, [](PollHarness& h) {
+                          QCOMPARE(h.view.console.count(ConsoleIncorrectData.toString()), 1);
+                          QCOMPARE(h.failCountAfter, std::vector<quint32>{0});
+                          QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
+                      }};
+}
+
+void PollCycleTest::transitions() {
+    QFETCH(Transition, t);
+    PollHarness h;
+    baseline(h);
+    if (t.setup)
+        t.setup(h);
+    for (int i = 0; i < t.requests.size(); ++i)
+        h.exchange(size_t(i) < t.replies.size() ? t.replies[size_t(i)] : Reply::Answer);
+
+    QCOMPARE(h.requests, t.requests);
+    QCOMPARE(h.cycle.PollState, t.state);
+    if (t.index >= 0)
+        QCOMPARE(h.cycle.PollIndex, t.index);
+    if (t.verify)
+        t.verify(h);
+}
+
+void PollCycleTest::receiveFraming_shiftsNewestFirstAndCountsPast128() {
+    PollHarness h;
+    h.cycle.Polling = true;
+    h.cycle.PollState = psReadWeight;
+    h.cycle.TimerSendTimer();
+    QVERIFY(h.timers.isActive(PollTimer::TimerTimeout));
+
+    std::vector<quint8> bytes;
+    for (int i = 0; i < 130; ++i)
+        bytes.push_back(quint8(i));
+    h.port.feed(bytes);
+
+    QCOMPARE(h.cycle.RxCount, 130);
+    QCOMPARE(h.cycle.RxBuffer[0], quint8(129));
+    QCOMPARE(h.cycle.RxBuffer[127], quint8(2));
+    QVERIFY(!h.timers.isActive(PollTimer::TimerTimeout));
+    QVERIFY(h.timers.isActive(PollTimer::TimerMB));
+    QCOMPARE(h.timers.interval(PollTimer::TimerMB), ReplySilenceInterval);
+    // Stopped and started again by every byte: the 20 ms run from the newest byte.
+    QCOMPARE(h.timers.state(PollTimer::TimerMB).starts, 130);
+
+    // More than the 128 bytes kept: rejected, nothing read beyond the buffer.
+    h.cycle.TimerProcessMessage();
+    QCOMPARE(h.cycle.FailCount, 1u);
+    QCOMPARE(h.view.console.last(), ConsoleIncorrectData.toString());
+}
+
+void PollCycleTest::sendStep_armsTimeoutEvenWhenNothingIsSent() {
+    PollHarness h;
+    h.cycle.PollState = psIdle;
+    h.cycle.TimerSendTimer();
+    QVERIFY(h.port.written().empty());
+    QVERIFY(h.view.console.isEmpty());
+    QVERIFY(h.timers.isActive(PollTimer::TimerTimeout));
+    QCOMPARE(h.timers.interval(PollTimer::TimerTimeout), TimeoutInterval);
+
+    h.cycle.TimerTimeoutTimer();
+    QCOMPARE(h.view.console, QStringList{ConsoleNoResponse.toString()});
+    QVERIFY(!h.timers.isActive(PollTimer::TimerTimeout));
+}
+
+void PollCycleTest::sendStep_refusedByte_tracesPartialFrameAndReopensNextTick() {
+    PollHarness h;
+    h.cycle.Polling = true;
+    h.cycle.PollState = psReadWeight;
+    h.port.refuseByte(3);
+    // The box may run a nested event loop: the trace and the timeout are in place before it.
+    h.view.onPortWriteError = [&h] {
+        QCOMPARE(h.view.console, QStringList{QStringLiteral(">> 01 03 ")});
+        QVERIFY(h.timers.isActive(PollTimer::TimerTimeout));
+    };
+    h.cycle.TimerSendTimer();
+    QCOMPARE(h.view.portWriteErrors, 1);
+    QVERIFY(!h.port.IsOpen());
+
+    h.cycle.TimerProcessMessage();
+    h.port.clearWritten();
+    h.cycle.TimerSendTimer();
+    QVERIFY(h.port.IsOpen());
+    QCOMPARE(PollHarness::describe(h.port.written()), weightRequest());
+}
+
+void PollCycleTest::replyEnd_restartsSendTimerOnlyWhileCollecting() {
+    for (const bool polling : {true, false}) {
+        PollHarness h;
+        h.cycle.Polling = polling;
+        h.cycle.PollState = psReadWeight;
+        h.timers.start(PollTimer::TimerSend);
+        h.timers.start(PollTimer::TimerTimeout);
+        h.timers.start(PollTimer::TimerMB);
+        h.cycle.TimerProcessMessage();
+        QVERIFY(!h.timers.isActive(PollTimer::TimerTimeout));
+        QVERIFY(!h.timers.isActive(PollTimer::TimerMB));
+        QCOMPARE(h.timers.isActive(PollTimer::TimerSend), polling);
+        // Stopped and enabled again: the next request leaves one interval after this reply.
+        QCOMPARE(h.timers.state(PollTimer::TimerSend).starts, polling ? 2 : 1);
+    }
+}
+
+void PollCycleTest::replyEnd_takesBytesThePortAlreadyHolds() {
+    PollHarness h;
+    baseline(h);
+    h.cycle.TimerSendTimer();
+    const std::vector<quint8> reply = h.terminal.reply(h.port.written());
+
+    // The timeout fires while the platform holds the reply: the reply has begun after all, and
+    // TimerMB will end it.
+    h.port.pending = reply;
+    h.cycle.TimerTimeoutTimer();
+    QCOMPARE(h.cycle.RxCount, qint32(reply.size()));
+    QCOMPARE(h.cycle.FailCount, 0u);
+    QCOMPARE(h.view.console.size(), 1); // the request only
+    QVERIFY(h.timers.isActive(PollTimer::TimerMB));
+    h.cycle.TimerMBTimer();
+    QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
+
+    // TimerMB runs before the read notifier of the reply's last bytes: they are taken first.
+    h.terminal.setWeight(-3.25f);
+    h.port.clearWritten();
+    h.cycle.TimerSendTimer();
+    const std::vector<quint8> second = h.terminal.reply(h.port.written());
+    h.port.feed(std::vector<quint8>(second.begin(), second.begin() + 5));
+    h.port.pending.assign(second.begin() + 5, second.end());
+    h.cycle.TimerMBTimer();
+    QCOMPARE(h.port.readPendingCalls, 3);
+    QCOMPARE(h.cycle.FailCount, 0u);
+    QCOMPARE(h.view.weightText, QStringLiteral("-3.25"));
+}
+
+void PollCycleTest::watchdog_restartsStalledCycle() {
+    PollHarness h;
+    h.cycle.Polling = false;
+    h.cycle.Watchdog();
+    QVERIFY(h.log.lines.isEmpty());
+
+    h.cycle.Polling = true;
+    h.timers.start(PollTimer::TimerTimeout);
+    h.cycle.Watchdog();
+    QVERIFY(h.log.lines.isEmpty());
+    QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
+
+    h.timers.stop(PollTimer::TimerTimeout);
+    h.cycle.PollState = psReadComponent;
+    h.cycle.Watchdog();
+    QCOMPARE(h.log.lines, QStringList{LogWatchdogRestart.toString()});
+    QVERIFY(h.timers.isActive(PollTimer::TimerSend));
+    QCOMPARE(h.cycle.PollState, qint32(psReadComponent));
+}
+
+void PollCycleTest::openPort_data() {
+    QTest::addColumn<qint32>("comport");
+    QTest::addColumn<qint32>("baudIndex");
+    QTest::addColumn<bool>("portAvailable");
+    QTest::addColumn<qint32>("baudOpened"); // 0: Open must not be called
+    QTest::addColumn<QString>("panel");
+
+    QTest::newRow("COM1 at 9600") << 0 << 1 << true << 9600 << QStringLiteral("Com port: 1 @9600");
+    QTest::newRow("COM3 at 19200")
+        << 2 << 3 << true << 19200 << QStringLiteral("Com port: 3 @19200");
+    QTest::newRow("COM9 at 115200")
+        << 8 << 8 << true << 115200 << QStringLiteral("Com port: 9 @115200");
+    QTest::newRow("port missing") << 0 << 1 << false << 9600
+                                  << QStringLiteral("Com port: недоступен");
+    QTest::newRow("COM10") << 9 << 1 << true << 9600 << QStringLiteral("Com port: недоступен");
+    QTest::newRow("negative port")
+        << -1 << 1 << true << 9600 << QStringLiteral("Com port: недоступен");
+    QTest::newRow("baud index 9") << 0 << 9 << true << 0 << QStringLiteral("Com port: недоступен");
+    QTest::newRow("baud index -1")
+        << 0 << -1 << true << 0 << QStringLiteral("Com port: недоступен");
+}
+
+void PollCycleTest::openPort() {
+    QFETCH(qint32, comport);
+    QFETCH(qint32, baudIndex);
+    QFETCH(bool, portAvailable);
+    QFETCH(qint32, baudOpened);
+    QFETCH(QString, panel);
+
+    PollHarness h;
+    h.port.Close();
+    const size_t callsBefore = h.port.openCalls().size();
+    h.port.setOpenResult(portAvailable);
+    h.cycle.ComportIndex = comport;
+    h.cycle.BaudrateIndex = baudIndex;
+    h.cycle.RxCount = 5;
+    h.cycle.OpenPort();
+
+    QCOMPARE(h.view.portStatus, panel);
+    const bool opened = h.port.IsOpen();
+    QCOMPARE(h.view.collectionAvailable, opened);
+    QCOMPARE(h.cycle.RxCount, opened ? 0 : 5);
+    if (baudOpened == 0) {
+        QCOMPARE(h.port.openCalls().size(), callsBefore);
+    } else {
+        QCOMPARE(h.port.openCalls().back().baudRate, baudOpened);
+        QCOMPARE(h.port.openCalls().back().lineFlags, quint8(0));
+    }
+}
+
+void PollCycleTest::collectionSwitch_logsAndAppliesState() {
+    PollHarness h;
+    h.cycle.Start();
+    QVERIFY(!h.cycle.Polling); // Autoscan off
+    QVERIFY(h.cycle.TotalsDirty);
+    QCOMPARE(h.cycle.LinkState, 2);
+    QCOMPARE(h.view.linkStatus.last(), LinkStatusStopped.toString());
+
+    h.cycle.tbSuperClick();
+    QVERIFY(h.cycle.Polling);
+    QCOMPARE(h.cycle.PollState, qint32(psReadWeight));
+    QVERIFY(h.timers.isActive(PollTimer::TimerSend));
+    QVERIFY(h.view.collectionRunning);
+
+    h.cycle.RxCount = 3;
+    h.timers.start(PollTimer::TimerTimeout);
+    h.cycle.tbSuperClick();
+    QVERIFY(!h.cycle.Polling);
+    QCOMPARE(h.cycle.PollState, qint32(psIdle));
+    QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
+    QVERIFY(!h.timers.isActive(PollTimer::TimerTimeout));
+    QVERIFY(!h.view.collectionRunning);
+    QCOMPARE(h.view.weightText, NoWeightText.toString());
+    QCOMPARE(h.cycle.LinkState, 2);
+    QCOMPARE(h.log.lines,
+             (QStringList{LogCollectionResumed.toString(), LogCollectionStopped.toString()}));
+
+    PollHarness autoscan;
+    autoscan.cycle.Autoscan = true;
+    autoscan.cycle.Start();
+    QVERIFY(autoscan.cycle.Polling);
+    QCOMPARE(autoscan.cycle.PollState, qint32(psReadWeight));
+    QVERIFY(autoscan.log.lines.isEmpty());
+}
+
+void PollCycleTest::startWithUnavailablePort_startsOnceThePortOpens() {
+    PollHarness h;
+    h.port.Close();
+    h.port.setOpenResult(false);
+    h.cycle.Start();
+    QVERIFY(!h.view.collectionAvailable);
+
+    h.cycle.tbSuperClick(); // "Начать опрос"
+    QVERIFY(h.cycle.Polling);
+    QCOMPARE(h.cycle.PollState, qint32(psIdle));
+    // The controls show collection as switched on, so "Начать опрос" does not switch it off.
+    QVERIFY(h.view.collectionRunning);
+
+    h.cycle.Watchdog();
+    QVERIFY(h.timers.isActive(PollTimer::TimerSend));
+    h.cycle.TimerSendTimer(); // still no port: nothing sent, no timeout armed
+    QVERIFY(h.port.written().empty());
+    QVERIFY(!h.timers.isActive(PollTimer::TimerTimeout));
+    QCOMPARE(h.view.portStatus, PortUnavailableText.toString());
+
+    h.port.setOpenResult(true);
+    h.terminal.setWeight(12.5f);
+    h.cycle.TimerSendTimer();
+    QCOMPARE(h.cycle.PollState, qint32(psReadWeight));
+    QCOMPARE(PollHarness::describe(h.port.written()), weightRequest());
+    QCOMPARE(h.view.portStatus, QStringLiteral("Com port: 1 @9600"));
+    QVERIFY(h.timers.isActive(PollTimer::TimerTimeout));
+    h.port.feed(h.terminal.reply(h.port.written()));
+    h.cycle.TimerProcessMessage();
+    QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
+    QCOMPARE(h.cycle.LinkState, 1);
+}
+
+void PollCycleTest::portSetup_stopsReopensAndResumes() {
+    PollHarness h;
+    h.cycle.Autoscan = true;
+    h.cycle.Start();
+    h.cycle.PollState = psReadCounters;
+    const int closesBefore = h.port.closeCalls();
+
+    h.cycle.beginPortSetup();
+    QVERIFY(!h.cycle.Polling);
+    QVERIFY(!h.port.IsOpen());
+    QCOMPARE(h.port.closeCalls(), closesBefore + 1);
+    QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
+
+    h.cycle.ComportIndex = 2;
+    h.cycle.BaudrateIndex = 3;
+    h.cycle.endPortSetup();
+    QCOMPARE(h.port.openCalls().back().portIndex, 2u);
+    QCOMPARE(h.port.openCalls().back().baudRate, 19200);
+    QVERIFY(h.cycle.Polling);
+    QCOMPARE(h.cycle.PollState, qint32(psReadWeight));
+    QCOMPARE(h.view.portStatus, QStringLiteral("Com port: 3 @19200"));
+    QVERIFY(h.log.lines.isEmpty());
+
+    // Not collecting: the port is reopened, collection stays off.
+    h.cycle.tbSuperClick();
+    h.cycle.beginPortSetup();
+    h.cycle.endPortSetup();
+    QVERIFY(h.port.IsOpen());
+    QVERIFY(!h.cycle.Polling);
+    QCOMPARE(h.cycle.PollState, qint32(psIdle));
+}
+
+void PollCycleTest::manualPress_data() {
+    QTest::addColumn<qint32>("stateBefore");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<qint32>("stateAfter");
+    QTest::addColumn<bool>("sendTimerStarted");
+
+    QTest::newRow("stopped: sent at the next tick")
+        << qint32(psIdle) << true << qint32(psSendCommand) << true;
+    QTest::newRow("collecting: only marked pending")
+        << qint32(psReadCounters) << true << qint32(psReadCounters) << false;
+    QTest::newRow("a command is being sent: refused")
+        << qint32(psSendCommand) << false << qint32(psSendCommand) << false;
+}
+
+void PollCycleTest::manualPress() {
+    QFETCH(qint32, stateBefore);
+    QFETCH(bool, accepted);
+    QFETCH(qint32, stateAfter);
+    QFETCH(bool, sendTimerStarted);
+
+    PollHarness h;
+    h.cycle.PollState = stateBefore;
+    h.cycle.CommandCode = 2;
+    h.cycle.RxCount = 4;
+    h.cycle.Terminal.CommandAcknowledged = true;
+    QCOMPARE(h.cycle.tbexClick(5), accepted);
+
+    QCOMPARE(h.cycle.PollState, stateAfter);
+    QCOMPARE(h.timers.isActive(PollTimer::TimerSend), sendTimerStarted);
+    QCOMPARE(h.cycle.RxCount, stateBefore == psIdle ? 0 : 4);
+    QCOMPARE(h.cycle.CommandPending, accepted);
+    QCOMPARE(h.cycle.CommandCode, accepted ? 5 : 2);
+    QCOMPARE(h.cycle.Terminal.CommandAcknowledged, !accepted);
+    QCOMPARE(h.view.busyBoxes, accepted ? 0 : 1);
+    QCOMPARE(h.cycle.AlarmButton, 0);
+}
+
+void PollCycleTest::alarmDispatch_replacesPendingManualCommand() {
+    PollHarness h;
+    baseline(h);
+    QVERIFY(h.cycle.tbexClick(1)); // pending while the cycle reads the weight
+    QVERIFY(h.cycle.dispatchAlarmCommand(4, 6));
+    QCOMPARE(h.cycle.PollState, qint32(psSendCommand));
+    QCOMPARE(h.cycle.AlarmButton, 4);
+    QCOMPARE(h.cycle.CommandCode, 6);
+    QVERIFY(!h.cycle.dispatchAlarmCommand(5, 2)); // waits while a command is being sent
+    QCOMPARE(h.cycle.AlarmButton, 4);
+
+    h.exchange();
+    QCOMPARE(h.requests, QStringList{QStringLiteral("16:2:1=0601")});
+    QCOMPARE(h.terminal.commands.size(), size_t(1));
+    QVERIFY(!h.cycle.CommandPending);
+    QCOMPARE(h.view.completed.size(), 1);
+    QVERIFY(h.view.completed[0].contains(u"Активация кнопки №4\nКоманда \"Старт Входа 7\""));
+}
+
+void PollCycleTest::completion_reenteredFromItsMessageBox() {
+    PollHarness h;
+    baseline(h);
+    h.cycle.PollState = psSendCommand;
+    h.cycle.CommandPending = true;
+    h.cycle.AlarmButton = 1;
+    ButtonAlarm alarm;
+    alarm.flags = {true, true, false};
+    h.alarms.alarms[1] = alarm;
+
+    int nested = 0;
+    h.view.onCommandCompleted = [&] {
+        // While the box is open everything is settled already...
+        QCOMPARE(h.cycle.PollState, qint32(psReadComponent));
+        QCOMPARE(h.cycle.PollIndex, 0);
+        QVERIFY(h.cycle.TotalsDirty);
+        QVERIFY(!h.cycle.CommandPending);
+        QCOMPARE(h.cycle.AlarmButton, 0);
+        QCOMPARE(h.log.lines.size(), 1);
+        QCOMPARE(h.view.cursorResets, 1);
+        // ...and the cycle goes on: the next request and its reply are handled inside it.
+        if (++nested == 1) {
+            h.exchange();
+            h.exchange();
+        }
+    };
+    h.exchange();
+
+    QCOMPARE(nested, 1);
+    QCOMPARE(h.requests,
+             (QStringList{QStringLiteral("16:2:1=0001"), rowRequest(0), rowRequest(1)}));
+    QCOMPARE(h.cycle.PollState, qint32(psReadComponent));
+    QCOMPARE(h.cycle.PollIndex, 2);
+    QCOMPARE(h.view.rowOrder, (std::vector<int>{0, 1}));
+    QCOMPARE(h.view.completed.size(), 1);
+    QCOMPARE(h.alarms.cleared, std::vector<int>{1});
+    QCOMPARE(h.log.lines.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(PollCycleTest)
+#include "pollcycle_test.moc"
