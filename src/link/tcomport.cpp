@@ -126,6 +126,16 @@ bool TComPort::IsOpen() const {
     return m_port->isOpen();
 }
 
+void TComPort::ReadPending() {
+    if (!m_port->isOpen())
+        return;
+    // A zero timeout only polls; bytes found are read and announced through readyRead at once.
+    if (!m_port->waitForReadyRead(0) && m_port->error() == QSerialPort::TimeoutError)
+        m_port->clearError();
+    if (m_port->isOpen())
+        readAvailable();
+}
+
 void TComPort::readAvailable() {
     m_pending += m_port->readAll();
     if (m_delivering)

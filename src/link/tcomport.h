@@ -37,6 +37,8 @@ public:
     // failed (a failed write also closes the port and emits portLost).
     bool SendByte(quint8 b) override;
     bool IsOpen() const override;
+    // Polls the port without waiting and hands on whatever it holds.
+    void ReadPending() override;
 
     // "COM1".."COM9" on Windows, "/dev/ttyS0".."/dev/ttyS8" elsewhere; empty outside 0..8.
     static QString defaultPortName(int index);
