@@ -26,6 +26,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(AppInfo::Version);
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // SIGTERM and SIGINT close whatever is on screen in order, from the first moment on.
+    TerminationSignals termination;
+
     const ProgramPaths paths = resolveProgramPaths(
         QApplication::applicationFilePath(),
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
@@ -35,6 +38,9 @@ int main(int argc, char* argv[])
     if (!guard.acquire() && !allowMultiple) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Ошибка запуска"),
                         QStringLiteral("Программа уже запущена"), QMessageBox::Ok);
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, &box,
+                         &QDialog::reject);
+        qWarning("KDM: another instance is running");
         box.exec();
         return 0;
     }
@@ -43,7 +49,11 @@ int main(int argc, char* argv[])
     // buttons setup dialog copies the main window's button records.
     auto mainForm = std::make_unique<TMainForm>(paths);
     if (const QString error = mainForm->initialise(); !error.isEmpty()) {
-        QMessageBox::critical(nullptr, AppInfo::Title, error);
+        qWarning("KDM: %s", qUtf8Printable(error));
+        QMessageBox box(QMessageBox::Critical, AppInfo::Title, error, QMessageBox::Ok);
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, &box,
+                         &QDialog::reject);
+        box.exec();
         return 0;
     }
     auto* consoleForm = new TConsoleForm(mainForm.get());
@@ -55,9 +65,14 @@ int main(int argc, char* argv[])
     new TSettingsForm(mainForm.get());
     new TIOForm(mainForm.get());
 
-    TerminationSignals termination;
+    // A second signal while the close waits on a message box ends the program at once.
     QObject::connect(&termination, &TerminationSignals::terminationRequested, mainForm.get(),
-                     &QWidget::close);
+                     [form = mainForm.get()] {
+                         if (form->isClosed())
+                             QApplication::exit(0);
+                         else
+                             form->close();
+                     });
 
     mainForm->show();
     QApplication::exec();

@@ -1,11 +1,13 @@
 #include "shell/tmainform.h"
 
 #include "shell/appinfo.h"
+#include "shell/colorvalue.h"
 #include "shell/eventlog.h"
 #include "shell/taboutbox.h"
 #include "shell/tconsoleform.h"
 #include "weighings/statuspanels.h"
 #include "weighings/tstatusbar.h"
+#include "weighings/weighingstable.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,6 +16,7 @@
 #include <QDate>
 #include <QDateEdit>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -111,6 +114,7 @@ void TMainForm::buildActions()
     connect(mLink, &QAction::triggered, this, &TMainForm::mLinkClick);
     connect(mAbout, &QAction::triggered, this, &TMainForm::mAboutClick);
     connect(Showconsolewindow1, &QAction::triggered, this, &TMainForm::Showconsolewindow1Click);
+    connect(mComponents, &QAction::triggered, this, &TMainForm::bHideClick);
 }
 
 void TMainForm::buildMenu()
@@ -264,6 +268,17 @@ void TMainForm::buildCentralArea()
     lvComponents->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvComponents->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvComponents->setMinimumWidth(64);
+    // Width limits of the four columns: 16..100, 16..200, 16..100, 16..200 pixels.
+    QHeaderView* header = lvComponents->header();
+    header->setMinimumSectionSize(16);
+    header->setMaximumSectionSize(200);
+    header->setStretchLastSection(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int newSize) {
+        constexpr std::array<int, 4> maxWidth{100, 200, 100, 200};
+        if (column >= 0 && column < 4 && newSize > maxWidth[column])
+            lvComponents->setColumnWidth(column, maxWidth[column]);
+    });
     lvComponents->setToolTip(
         QStringLiteral("Двойной клик для выбора компонента в окне компонентов справа"));
     lvComponents->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -277,6 +292,8 @@ void TMainForm::buildCentralArea()
     connect(DBGridEh1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupMenu1->popup(DBGridEh1->viewport()->mapToGlobal(pos));
     });
+    connect(Splitter1, &QSplitter::splitterMoved, this,
+            [this] { m_componentsWidth = lvComponents->width(); });
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
     layout->addWidget(Splitter1, 1);
@@ -377,6 +394,8 @@ QString TMainForm::initialise()
 {
     // Steps 1 and 2 (the widgets and the eight empty button records) ran in the constructor.
     WriteLog(QStringLiteral("* Program start."));
+    if (QString error = openWeighingsTable(); !error.isEmpty())
+        return error;
 
     IniFileName = m_paths.IniFileName;
     const SettingsLoad loaded = loadSettings(IniFileName, QDate::currentDate());
@@ -385,14 +404,63 @@ QString TMainForm::initialise()
     applySettings(loaded.settings);
     TimerTimeout->setInterval(TimeoutIntervalMs);
 
+    // The table keeps the number of the last weighing stored in the same transaction as its row,
+    // so after a crash it knows better than the configuration file's mirror.
+    if (const auto counter = Table1->storedCounter(); counter.ok() && counter.value)
+        StoredCounter = *counter.value;
+
     DateTimePicker1->setDate(QDate::currentDate());
-    StatusBar->setPanelText(2, StatusPanels::recordCountText(0, StoredCounter));
+    refreshRecordCount(StoredCounter);
     mDeviceAutostart->setChecked(Autoscan);
     LabelShippingWeight->setText(QStringLiteral("#1\t0\t--:--"));
     fillComponentRows();
-    mComponents->setChecked(ShowComponents);
-    lvComponents->setVisible(ShowComponents);
+    ApplyButtons();
+    ApplyShowComponents();
     return {};
+}
+
+void TMainForm::ApplyButtons()
+{
+    for (int n = 1; n <= int(Buttons.size()); ++n) {
+        auto* button = findChild<QAction*>(QStringLiteral("tbex%1").arg(n));
+        if (!button)
+            return;
+        const buttons_t& record = Buttons[n - 1];
+        button->setVisible(record.Show);
+        button->setText(record.Name);
+        button->setToolTip(record.Name);
+        // An icon index without an icon shows an empty button rather than failing.
+        button->setIcon(m_imageList1.value(record.Image));
+        button->setData(record.Command);
+    }
+}
+
+void TMainForm::ApplyShowComponents()
+{
+    lvComponents->setVisible(ShowComponents);
+    mComponents->setChecked(ShowComponents);
+}
+
+void TMainForm::bHideClick()
+{
+    ShowComponents = !ShowComponents;
+    ApplyShowComponents();
+}
+
+QString TMainForm::openWeighingsTable()
+{
+    QDir().mkpath(m_paths.dbFolder);
+    Table1 = std::make_unique<WeighingsTable>(m_paths.dbFile);
+    WriteLog(Table1->Exists() ? QStringLiteral("Database: Table opened.")
+                              : QStringLiteral("Database: Table does not exist. Creating new table."));
+    const auto opened = Table1->Open();
+    return opened.ok() ? QString() : opened.error;
+}
+
+void TMainForm::refreshRecordCount(quint32 counter)
+{
+    const auto rows = Table1->totalRowCount();
+    StatusBar->setPanelText(2, StatusPanels::recordCountText(rows.ok() ? rows.value : 0, counter));
 }
 
 void TMainForm::applySettings(const AppSettings& s)
@@ -408,6 +476,11 @@ void TMainForm::applySettings(const AppSettings& s)
     StoredCounter = s.StoredCounter;
     move(s.MainWindow.Left, s.MainWindow.Top);
     resize(s.MainWindow.Width, s.MainWindow.Height);
+    applyComponentsFont(s.ComponentsFont);
+    for (int column = 0; column < 4; ++column)
+        lvComponents->setColumnWidth(column, s.ComponentColumns[column]);
+    m_componentsWidth = s.ComponentsWidth;
+    Splitter1->setSizes({s.ComponentsWidth, qMax(1, width() - s.ComponentsWidth)});
     Buttons = s.Buttons;
     AllowMultiple = s.AllowMultiple;
     Autorun = s.Autorun;
@@ -427,10 +500,42 @@ AppSettings TMainForm::collectSettings() const
     s.MainWindow = {y(), x(), width(), height()};
     if (m_console)
         s.ConsoleForm = m_console->bounds();
+    s.ComponentsFont = componentsFont();
+    for (int column = 0; column < 4; ++column)
+        s.ComponentColumns[column] = lvComponents->columnWidth(column);
+    s.ComponentsWidth = m_componentsWidth;
     s.Buttons = Buttons;
     s.AllowMultiple = AllowMultiple;
     s.Autorun = Autorun;
     return s;
+}
+
+void TMainForm::applyComponentsFont(const ListFont& stored)
+{
+    QFont font(stored.Name, stored.Size);
+    font.setBold(stored.StyleBold);
+    font.setItalic(stored.StyleItalic);
+    font.setUnderline(stored.StyleUnderline);
+    font.setStrikeOut(stored.StyleStrikeOut);
+    lvComponents->setFont(font);
+    QPalette palette = lvComponents->palette();
+    palette.setColor(QPalette::Text, colorFromValue(stored.Color));
+    lvComponents->setPalette(palette);
+    m_componentsFontColor = stored.Color;
+}
+
+ListFont TMainForm::componentsFont() const
+{
+    const QFont font = lvComponents->font();
+    ListFont stored;
+    stored.Size = font.pointSize() > 0 ? font.pointSize() : m_settings.ComponentsFont.Size;
+    stored.Color = m_componentsFontColor;
+    stored.Name = font.family();
+    stored.StyleBold = font.bold();
+    stored.StyleItalic = font.italic();
+    stored.StyleUnderline = font.underline();
+    stored.StyleStrikeOut = font.strikeOut();
+    return stored;
 }
 
 void TMainForm::fillComponentRows()
@@ -465,19 +570,24 @@ void TMainForm::closeEvent(QCloseEvent* event)
     if (!m_closed)
         FormClose();
     event->accept();
-    QApplication::quit();
+    // exit() rather than quit(): it also ends a message box's loop that may be open now.
+    QApplication::exit(0);
 }
 
 void TMainForm::FormClose()
 {
     m_closed = true;
     WriteLog(QStringLiteral("* Program exit."));
+    if (Table1)
+        Table1->Close();
 
     // A settings file that cannot be written must not keep the program half-closed with the
     // port in an unknown state: the operator sees why, and the close goes on.
     const QString error = saveSettings(IniFileName, collectSettings());
-    if (!error.isEmpty())
+    if (!error.isEmpty()) {
+        qWarning("KDM: %s", qUtf8Printable(error));
         QMessageBox::critical(this, AppInfo::Title, error);
+    }
 
     // Nothing may touch the port after it is gone: the timers that drive it stop here.
     TimerSend->stop();

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <array>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -25,6 +26,7 @@ class QTreeWidget;
 class TConsoleForm;
 class TAboutBox;
 class TStatusBar;
+class WeighingsTable;
 
 // The main window: it owns everything that lives longer than one dialog and brings every
 // subsystem up at construction and down at close.
@@ -83,6 +85,8 @@ private:
     void applySettings(const AppSettings& s);
     AppSettings collectSettings() const;
     void fillComponentRows();
+    void applyComponentsFont(const ListFont& stored);
+    ListFont componentsFont() const;
 
     // Handlers of the shell's own menu entries.
     void mExitClick();
@@ -91,14 +95,25 @@ private:
     void mAboutClick();
     void Showconsolewindow1Click();
     void AlarmTimer();
+    void bHideClick();
+
+    void ApplyButtons();
+    void ApplyShowComponents();
 
     void FormClose();
+    QString openWeighingsTable();
+    void refreshRecordCount(quint32 counter);
 
     ProgramPaths m_paths;
     bool m_closed = false;
+    std::unique_ptr<WeighingsTable> Table1;
     // Settings kept as read until the window that owns them exists (grid column widths, the
     // list's font colour as stored).
     AppSettings m_settings;
+    // The list's font colour as stored: a system colour keeps its stored value.
+    quint32 m_componentsFontColor = 0;
+    // Width of the totals list as the operator left it (it may be hidden).
+    int m_componentsWidth = 400;
 
     QList<QIcon> m_imageList1; // tool bar, 32 x 32
     QPointer<TConsoleForm> m_console;
