@@ -35,13 +35,30 @@ QString weighingDateText(QDate date) {
                                                : zeroWeighingDateTime());
 }
 
-QDateTime weighingDateTimeFromText(const QString& text) {
-    // Date and time are read apart: parsed as one local value, a time inside a daylight-saving gap
-    // would be rejected.
-    if (text.size() != 19 || text.at(10) != u' ')
+QDateTime weighingDateTimeFromText(const QString& text)
+{
+    // Read by hand: the grid reads a screen of these at every scroll, and the format parsers of
+    // QDate and QTime take ten times as long. Date and time are taken apart, because as one local
+    // value a time inside a daylight-saving gap would be rejected.
+    static constexpr char Pattern[] = "dddd-dd-dd dd:dd:dd";
+    if (text.size() != 19)
         return {};
-    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
-    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss"));
+    int fields[6] = {};
+    int field = 0;
+    for (int i = 0; i < 19; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (Pattern[i] != 'd') {
+            if (c != static_cast<char16_t>(Pattern[i]))
+                return {};
+            ++field;
+        } else if (c >= u'0' && c <= u'9') {
+            fields[field] = fields[field] * 10 + (c - u'0');
+        } else {
+            return {};
+        }
+    }
+    const QDate date(fields[0], fields[1], fields[2]);
+    const QTime time(fields[3], fields[4], fields[5]);
     if (!date.isValid() || !time.isValid())
         return {};
     return QDateTime(date, time, Qt::UTC);

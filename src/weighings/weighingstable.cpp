@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <limits>
 
 namespace {
@@ -49,31 +48,6 @@ QString reasonOf(const QSqlError& error) {
     if (reason.isEmpty())
         reason = error.driverText();
     return reason.isEmpty() ? QStringLiteral("unknown error") : reason;
-}
-
-// Runs a statement given in full; an empty text on success, else SQLite's reason.
-QString run(QSqlDatabase& db, const QString& sql) {
-    QSqlQuery query(db);
-    return query.exec(sql) ? QString() : reasonOf(query.lastError());
-}
-
-QString runPrepared(QSqlQuery& query) {
-    return query.exec() ? QString() : reasonOf(query.lastError());
-}
-
-// Runs body inside one write transaction, taken at once (BEGIN IMMEDIATE) so that a second
-// instance waits for its turn instead of failing half-way. Gives SQLite's reason of the first
-// failure; nothing of body stays in the file then.
-QString inWriteTransaction(QSqlDatabase& db, const std::function<QString()>& body) {
-    QString reason = run(db, QStringLiteral("BEGIN IMMEDIATE"));
-    if (!reason.isEmpty())
-        return reason;
-    reason = body();
-    if (reason.isEmpty())
-        reason = run(db, QStringLiteral("COMMIT"));
-    if (!reason.isEmpty())
-        run(db, QStringLiteral("ROLLBACK"));
-    return reason;
 }
 
 WeighingRow rowFromQuery(const QSqlQuery& query) {
@@ -146,6 +120,52 @@ QString WeighingsTable::failure(const QString& what, const QString& reason) cons
         .arg(QDir::toNativeSeparators(m_filePath), what, reason);
 }
 
+QString WeighingsTable::notOpen(const QString& what) const {
+    return failure(what, QStringLiteral("the table is not open"));
+}
+
+QString WeighingsTable::execute(const QString& sql, const QVariantList& values,
+                                const std::function<void(QSqlQuery&)>& read) {
+    // Each statement is prepared once per connection and run again with new values: the grid
+    // reads a screen at every scroll, and preparing would cost as much as the reading.
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+        query.setForwardOnly(true);
+        if (!query.prepare(sql))
+            return reasonOf(query.lastError());
+        it = m_statements.emplace(sql, std::move(query)).first;
+    }
+    QSqlQuery& query = it->second;
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+    QString reason;
+    if (query.exec()) {
+        if (read)
+            read(query);
+    } else {
+        reason = reasonOf(query.lastError());
+    }
+    // A statement left open would hold its read transaction, and this connection would not see
+    // what other instances commit.
+    query.finish();
+    return reason;
+}
+
+QString WeighingsTable::inWriteTransaction(const std::function<QString()>& body) {
+    // Taken at once (BEGIN IMMEDIATE), so that a second instance waits for its turn instead of
+    // failing half-way.
+    QString reason = execute(QStringLiteral("BEGIN IMMEDIATE"));
+    if (!reason.isEmpty())
+        return reason;
+    reason = body();
+    if (reason.isEmpty())
+        reason = execute(QStringLiteral("COMMIT"));
+    if (!reason.isEmpty())
+        execute(QStringLiteral("ROLLBACK"));
+    return reason;
+}
+
 bool WeighingsTable::Exists() const {
     return QFileInfo(m_filePath).isFile();
 }
@@ -156,19 +176,19 @@ TableStatus WeighingsTable::ensureOpen(const QString& what) {
     // The folder goes first: SQLite makes the file but not its folder. Whether that worked shows
     // in the open that follows.
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    if (!db.isValid())
-        return {failure(what, QStringLiteral("the SQLite driver of Qt is not installed"))};
-    if (!db.open())
-        return {failure(what, reasonOf(db.lastError()))};
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (!db.isValid())
+            return {failure(what, QStringLiteral("the SQLite driver of Qt is not installed"))};
+        if (!db.open())
+            return {failure(what, reasonOf(db.lastError()))};
+    }
     m_open = true;
 
     // A first read tells a file that is no database at all before anything is written to it.
     for (const QString& sql : {QStringLiteral("PRAGMA busy_timeout = %1").arg(BusyTimeoutMs),
                                QStringLiteral("SELECT count(*) FROM sqlite_master")}) {
-        const QString reason = run(db, sql);
-        if (!reason.isEmpty()) {
+        if (const QString reason = execute(sql); !reason.isEmpty()) {
             Close();
             return {failure(what, reason)};
         }
@@ -180,21 +200,18 @@ TableStatus WeighingsTable::useDurableJournal(const QString& what) {
     // WAL lets a second instance read while this one writes; with synchronous FULL every commit
     // is on disk before it returns. A file that cannot take WAL (read-only) keeps its journal
     // mode, which is as durable.
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     for (const QString& pragma : {QStringLiteral("PRAGMA journal_mode = WAL"),
                                   QStringLiteral("PRAGMA synchronous = FULL")}) {
-        if (const QString reason = run(db, pragma); !reason.isEmpty())
+        if (const QString reason = execute(pragma); !reason.isEmpty())
             return {failure(what, reason)};
     }
     return {};
 }
 
 TableStatus WeighingsTable::createSchema() {
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    const QString reason = inWriteTransaction(db, [&db] {
+    const QString reason = inWriteTransaction([this] {
         for (const QString& sql : {CreateWeighingsTable, CreateFilterIndex, CreateStateTable}) {
-            const QString r = run(db, sql);
-            if (!r.isEmpty())
+            if (const QString r = execute(sql); !r.isEmpty())
                 return r;
         }
         return QString();
@@ -215,23 +232,23 @@ TableStatus WeighingsTable::CreateTable() {
 }
 
 TableStatus WeighingsTable::checkSchema() {
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("PRAGMA table_info(weights_data)")))
-        return {failure(QStringLiteral("cannot open the table"), reasonOf(query.lastError()))};
     QStringList columns;
-    while (query.next())
-        columns << query.value(1).toString();
+    const QString reason =
+        execute(QStringLiteral("PRAGMA table_info(weights_data)"), {}, [&](QSqlQuery& query) {
+            while (query.next())
+                columns << query.value(1).toString();
+        });
+    const QString what = QStringLiteral("cannot open the table");
+    if (!reason.isEmpty())
+        return {failure(what, reason)};
     const bool same = columns.size() == ColumnNames.size() &&
                       std::equal(columns.cbegin(), columns.cend(), ColumnNames.cbegin(),
                                  [](const QString& a, const QString& b) {
                                      return a.compare(b, Qt::CaseInsensitive) == 0;
                                  });
     if (!same) {
-        return {failure(QStringLiteral("cannot open the table"),
-                        QStringLiteral("its columns are %1 instead of %2")
-                            .arg(columns.join(u", "), ColumnNames.join(u", ")))};
+        return {failure(what, QStringLiteral("its columns are %1 instead of %2")
+                                  .arg(columns.join(u", "), ColumnNames.join(u", ")))};
     }
     return {};
 }
@@ -240,29 +257,23 @@ TableResult<OpenOutcome> WeighingsTable::Open() {
     const QString what = QStringLiteral("cannot open the table");
     if (const TableStatus opened = ensureOpen(what); !opened.ok())
         return {OpenOutcome::Opened, opened.error};
-
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    QStringList tables;
-    int objects = 0;
-    {
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        if (!query.exec(QStringLiteral("SELECT type, name FROM sqlite_master"))) {
-            const QString reason = reasonOf(query.lastError());
-            Close();
-            return {OpenOutcome::Opened, failure(what, reason)};
-        }
-        while (query.next()) {
-            ++objects;
-            if (query.value(0).toString() == QStringLiteral("table"))
-                tables << query.value(1).toString().toLower();
-        }
-    }
-
     auto fail = [this](const QString& error) {
         Close();
         return TableResult<OpenOutcome>{OpenOutcome::Opened, error};
     };
+
+    QStringList tables;
+    int objects = 0;
+    const QString reason =
+        execute(QStringLiteral("SELECT type, name FROM sqlite_master"), {}, [&](QSqlQuery& query) {
+            while (query.next()) {
+                ++objects;
+                if (query.value(0).toString() == u"table")
+                    tables << query.value(1).toString().toLower();
+            }
+        });
+    if (!reason.isEmpty())
+        return fail(failure(what, reason));
 
     if (!tables.contains(TableName)) {
         // A file with nothing in it is new, or its creation was cut short: make the table. A file
@@ -282,15 +293,19 @@ TableResult<OpenOutcome> WeighingsTable::Open() {
         return fail(journal.error);
     // The filter index of a table that lacks it is made now; a file that cannot be written is
     // still readable without it, only slower.
-    run(db, CreateFilterIndex);
+    execute(CreateFilterIndex);
     m_hasStateTable = tables.contains(QStringLiteral("kdm_state"));
     return {OpenOutcome::Opened, {}};
 }
 
 void WeighingsTable::Close() {
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    if (db.isValid() && db.isOpen())
-        db.close();
+    // The statements go first: a connection closes only when none refers to it.
+    m_statements.clear();
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (db.isValid() && db.isOpen())
+            db.close();
+    }
     m_open = false;
     m_hasStateTable = false;
     m_view = {};
@@ -325,47 +340,46 @@ void WeighingsTable::rememberPosition(qint64 position, qint64 rowid) {
     m_positions[position] = rowid;
 }
 
+QVariantList WeighingsTable::filterValues() const {
+    return m_filtered ? QVariantList{m_filterDate, m_filterComponent} : QVariantList{};
+}
+
 TableStatus WeighingsTable::readView() {
     const QString what = QStringLiteral("cannot read the weighings");
     if (!m_open)
-        return {failure(what, QStringLiteral("the table is not open"))};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        return {notOpen(what)};
 
     ViewSnapshot view;
     view.valid = true;
     QString reason;
     if (m_filtered) {
         // One statement, so the count and the bound come from one state of the file.
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        query.prepare(QStringLiteral("SELECT count(*), max(rowid) FROM weights_data "
-                                     "WHERE CompDateTime = ? AND Component = ?"));
-        query.addBindValue(m_filterDate);
-        query.addBindValue(m_filterComponent);
-        reason = runPrepared(query);
-        if (reason.isEmpty() && query.next()) {
-            view.count = query.value(0).toLongLong();
-            view.highRowid = query.value(1).toLongLong();
-        }
+        reason = execute(QStringLiteral("SELECT count(*), max(rowid) FROM weights_data "
+                                        "WHERE CompDateTime = ? AND Component = ?"),
+                         filterValues(), [&](QSqlQuery& query) {
+                             if (query.next()) {
+                                 view.count = query.value(0).toLongLong();
+                                 view.highRowid = query.value(1).toLongLong();
+                             }
+                         });
     } else {
         // Apart, each of the two is fast (a b-tree count, a b-tree seek); together they would be a
         // scan. A read transaction holds them to one state of the file.
-        reason = run(db, QStringLiteral("BEGIN"));
+        reason = execute(QStringLiteral("BEGIN"));
         if (reason.isEmpty()) {
-            QSqlQuery query(db);
-            query.setForwardOnly(true);
-            if (query.exec(QStringLiteral("SELECT max(rowid) FROM weights_data")) && query.next())
-                view.highRowid = query.value(0).toLongLong();
-            else
-                reason = reasonOf(query.lastError());
+            reason = execute(QStringLiteral("SELECT max(rowid) FROM weights_data"), {},
+                             [&](QSqlQuery& query) {
+                                 if (query.next())
+                                     view.highRowid = query.value(0).toLongLong();
+                             });
             if (reason.isEmpty()) {
-                if (query.exec(QStringLiteral("SELECT count(*) FROM weights_data")) && query.next())
-                    view.count = query.value(0).toLongLong();
-                else
-                    reason = reasonOf(query.lastError());
+                reason = execute(QStringLiteral("SELECT count(*) FROM weights_data"), {},
+                                 [&](QSqlQuery& query) {
+                                     if (query.next())
+                                         view.count = query.value(0).toLongLong();
+                                 });
             }
-            query.finish();
-            run(db, QStringLiteral("COMMIT"));
+            execute(QStringLiteral("COMMIT"));
         }
     }
     if (!reason.isEmpty())
@@ -387,44 +401,34 @@ TableResult<WeightSum> WeighingsTable::sumOfView() {
         if (const TableStatus read = readView(); !read.ok())
             return {{}, read.error};
     }
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     const QString where = m_filtered ? QStringLiteral(" WHERE CompDateTime = ? AND Component = ? "
                                                       "AND rowid <= ?")
                                      : QStringLiteral(" WHERE rowid <= ?");
-    auto bind = [&](QSqlQuery& query) {
-        if (m_filtered) {
-            query.addBindValue(m_filterDate);
-            query.addBindValue(m_filterComponent);
-        }
-        query.addBindValue(m_view.highRowid);
-    };
+    const QVariantList values = filterValues() << m_view.highRowid;
 
     WeightSum sum;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT SUM(CAST(ROUND(Weight * 10000) AS INTEGER)), "
-                                 "MAX(ABS(Weight)) FROM weights_data") +
-                  where);
-    bind(query);
-    QString reason = runPrepared(query);
-    if (reason.isEmpty() && query.next()) {
-        sum.tenThousandths = query.value(0).toLongLong();
-        const QVariant largest = query.value(1);
-        sum.fits = largest.isNull() || largest.toDouble() < FixedPointLimit;
-    } else if (reason.contains(QStringLiteral("integer overflow"), Qt::CaseInsensitive)) {
+    QString reason = execute(QStringLiteral("SELECT SUM(CAST(ROUND(Weight * 10000) AS INTEGER)), "
+                                            "MAX(ABS(Weight)) FROM weights_data") +
+                                 where,
+                             values, [&](QSqlQuery& query) {
+                                 if (query.next()) {
+                                     sum.tenThousandths = query.value(0).toLongLong();
+                                     const QVariant largest = query.value(1);
+                                     sum.fits =
+                                         largest.isNull() || largest.toDouble() < FixedPointLimit;
+                                 }
+                             });
+    if (reason.contains(QStringLiteral("integer overflow"), Qt::CaseInsensitive)) {
         sum.fits = false;
         reason.clear();
     }
-    query.finish();
     if (reason.isEmpty() && !sum.fits) {
         // Beyond the fixed point the sum is only shown, never used, so a floating one will do.
-        QSqlQuery total(db);
-        total.setForwardOnly(true);
-        total.prepare(QStringLiteral("SELECT TOTAL(Weight) FROM weights_data") + where);
-        bind(total);
-        reason = runPrepared(total);
-        if (reason.isEmpty() && total.next())
-            sum = {0, false, total.value(0).toDouble()};
+        reason = execute(QStringLiteral("SELECT TOTAL(Weight) FROM weights_data") + where, values,
+                         [&](QSqlQuery& query) {
+                             if (query.next())
+                                 sum = {0, false, query.value(0).toDouble()};
+                         });
     }
     if (!reason.isEmpty())
         return {{}, failure(QStringLiteral("cannot sum the weighings"), reason)};
@@ -462,39 +466,28 @@ TableResult<QList<StoredWeighing>> WeighingsTable::rowsOfView(qint64 offset, int
     QString sql = SelectRows + QStringLiteral(" WHERE ");
     if (m_filtered)
         sql += QStringLiteral("CompDateTime = ? AND Component = ? AND ");
-    if (backward)
-        sql += QStringLiteral("rowid <= ? ORDER BY rowid DESC");
-    else if (forwardFrom)
-        sql += QStringLiteral("rowid >= ? AND rowid <= ? ORDER BY rowid");
-    else
-        sql += QStringLiteral("rowid <= ? ORDER BY rowid");
-    sql += QStringLiteral(" LIMIT ? OFFSET ?");
-
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(sql);
-    if (m_filtered) {
-        query.addBindValue(m_filterDate);
-        query.addBindValue(m_filterComponent);
-    }
+    QVariantList values = filterValues();
     if (backward) {
-        query.addBindValue(backwardFrom);
+        sql += QStringLiteral("rowid <= ? ORDER BY rowid DESC");
+        values << backwardFrom;
+    } else if (forwardFrom) {
+        sql += QStringLiteral("rowid >= ? AND rowid <= ? ORDER BY rowid");
+        values << *forwardFrom << m_view.highRowid;
     } else {
-        if (forwardFrom)
-            query.addBindValue(*forwardFrom);
-        query.addBindValue(m_view.highRowid);
+        sql += QStringLiteral("rowid <= ? ORDER BY rowid");
+        values << m_view.highRowid;
     }
-    query.addBindValue(wanted);
-    query.addBindValue(backward ? backwardSkip : forwardSkip);
-    if (!query.exec())
-        return {{},
-                failure(QStringLiteral("cannot read the weighings"), reasonOf(query.lastError()))};
+    sql += QStringLiteral(" LIMIT ? OFFSET ?");
+    values << wanted << (backward ? backwardSkip : forwardSkip);
 
     QList<StoredWeighing> rows;
     rows.reserve(wanted);
-    while (query.next())
-        rows.append({query.value(0).toLongLong(), rowFromQuery(query)});
+    const QString reason = execute(sql, values, [&](QSqlQuery& query) {
+        while (query.next())
+            rows.append({query.value(0).toLongLong(), rowFromQuery(query)});
+    });
+    if (!reason.isEmpty())
+        return {{}, failure(QStringLiteral("cannot read the weighings"), reason)};
     if (backward)
         std::reverse(rows.begin(), rows.end());
 
@@ -512,92 +505,85 @@ TableResult<QList<StoredWeighing>> WeighingsTable::rowsOfView(qint64 offset, int
 TableResult<qint64> WeighingsTable::totalRowCount() {
     const QString what = QStringLiteral("cannot count the weighings");
     if (!m_open)
-        return {0, failure(what, QStringLiteral("the table is not open"))};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT count(*) FROM weights_data")) || !query.next())
-        return {0, failure(what, reasonOf(query.lastError()))};
-    return {query.value(0).toLongLong(), {}};
+        return {0, notOpen(what)};
+    qint64 count = 0;
+    const QString reason =
+        execute(QStringLiteral("SELECT count(*) FROM weights_data"), {}, [&](QSqlQuery& query) {
+            if (query.next())
+                count = query.value(0).toLongLong();
+        });
+    if (!reason.isEmpty())
+        return {0, failure(what, reason)};
+    return {count, {}};
 }
 
 TableResult<std::optional<LastWeighing>> WeighingsTable::lastRow() {
     const QString what = QStringLiteral("cannot read the last weighing");
     if (!m_open)
-        return {{}, failure(what, QStringLiteral("the table is not open"))};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral(
-            "SELECT rowid, ID, Weight FROM weights_data ORDER BY rowid DESC LIMIT 1")))
-        return {{}, failure(what, reasonOf(query.lastError()))};
-    if (!query.next())
-        return {std::nullopt, {}};
-    const QVariant weight = query.value(2);
-    return {LastWeighing{
+        return {{}, notOpen(what)};
+    std::optional<LastWeighing> last;
+    const QString reason = execute(
+        QStringLiteral("SELECT rowid, ID, Weight FROM weights_data ORDER BY rowid DESC LIMIT 1"),
+        {}, [&](QSqlQuery& query) {
+            if (!query.next())
+                return;
+            const QVariant weight = query.value(2);
+            last = LastWeighing{
                 query.value(0).toLongLong(), static_cast<qint32>(query.value(1).toLongLong()),
-                weight.isNull() ? std::numeric_limits<double>::quiet_NaN() : weight.toDouble()},
-            {}};
+                weight.isNull() ? std::numeric_limits<double>::quiet_NaN() : weight.toDouble()};
+        });
+    if (!reason.isEmpty())
+        return {{}, failure(what, reason)};
+    return {last, {}};
 }
 
 TableResult<std::optional<quint32>> WeighingsTable::storedCounter() {
     const QString what = QStringLiteral("cannot read the number of the last weighing stored");
     if (!m_open)
-        return {{}, failure(what, QStringLiteral("the table is not open"))};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
+        return {{}, notOpen(what)};
     // The state table may have been made by another instance since this one opened the file.
-    if (!query.exec(QStringLiteral(
-            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'kdm_state'")) ||
-        !query.next())
-        return {{}, failure(what, reasonOf(query.lastError()))};
-    if (query.value(0).toInt() == 0)
-        return {std::nullopt, {}};
-    if (!query.exec(QStringLiteral("SELECT stored_counter FROM kdm_state WHERE id = 1")))
-        return {{}, failure(what, reasonOf(query.lastError()))};
-    if (!query.next())
-        return {std::nullopt, {}};
+    bool hasState = false;
+    QString reason = execute(
+        QStringLiteral("SELECT count(*) FROM sqlite_master "
+                       "WHERE type = 'table' AND name = 'kdm_state'"),
+        {}, [&](QSqlQuery& query) { hasState = query.next() && query.value(0).toInt() > 0; });
+    std::optional<qint64> value;
     bool isNumber = false;
-    const qint64 value = query.value(0).toLongLong(&isNumber);
+    if (reason.isEmpty() && hasState) {
+        reason = execute(QStringLiteral("SELECT stored_counter FROM kdm_state WHERE id = 1"), {},
+                         [&](QSqlQuery& query) {
+                             if (query.next())
+                                 value = query.value(0).toLongLong(&isNumber);
+                         });
+    }
+    if (!reason.isEmpty())
+        return {{}, failure(what, reason)};
     // A value no counter can have (the file was edited) counts as absent, so ID_old is used.
-    if (!isNumber || value < 0 || value > std::numeric_limits<quint32>::max())
+    if (!value || !isNumber || *value < 0 || *value > std::numeric_limits<quint32>::max())
         return {std::nullopt, {}};
-    return {static_cast<quint32>(value), {}};
+    return {static_cast<quint32>(*value), {}};
 }
 
 TableResult<qint64> WeighingsTable::appendRow(const WeighingRow& row,
                                               std::optional<quint32> storedCounter) {
     const QString what = QStringLiteral("cannot store the weighing");
     if (!m_open)
-        return {0, failure(what, QStringLiteral("the table is not open"))};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        return {0, notOpen(what)};
     qint64 rowid = 0;
-    const QString reason = inWriteTransaction(db, [&] {
+    const QString reason = inWriteTransaction([&] {
         if (storedCounter && !m_hasStateTable) {
-            if (const QString r = run(db, CreateStateTable); !r.isEmpty())
+            if (const QString r = execute(CreateStateTable); !r.isEmpty())
                 return r;
         }
-        QSqlQuery insert(db);
-        insert.prepare(QStringLiteral("INSERT INTO weights_data "
-                                      "(DateTime, Weight, Component, ID, CompDateTime) "
-                                      "VALUES (?, ?, ?, ?, ?)"));
-        insert.addBindValue(weighingDateTimeText(row.DateTime));
-        insert.addBindValue(row.Weight);
-        insert.addBindValue(row.Component);
-        insert.addBindValue(row.ID);
-        insert.addBindValue(weighingDateText(row.CompDateTime));
-        if (const QString r = runPrepared(insert); !r.isEmpty())
-            return r;
-        rowid = insert.lastInsertId().toLongLong();
-        if (storedCounter) {
-            QSqlQuery counter(db);
-            counter.prepare(WriteStoredCounter);
-            counter.addBindValue(static_cast<qint64>(*storedCounter));
-            if (const QString r = runPrepared(counter); !r.isEmpty())
-                return r;
-        }
-        return QString();
+        QString r = execute(QStringLiteral("INSERT INTO weights_data "
+                                           "(DateTime, Weight, Component, ID, CompDateTime) "
+                                           "VALUES (?, ?, ?, ?, ?)"),
+                            {weighingDateTimeText(row.DateTime), row.Weight, row.Component, row.ID,
+                             weighingDateText(row.CompDateTime)},
+                            [&](QSqlQuery& query) { rowid = query.lastInsertId().toLongLong(); });
+        if (r.isEmpty() && storedCounter)
+            r = execute(WriteStoredCounter, {static_cast<qint64>(*storedCounter)});
+        return r;
     });
     if (!reason.isEmpty())
         return {0, failure(what, reason)};
@@ -620,15 +606,10 @@ TableResult<qint64> WeighingsTable::appendWeighing(const WeighingRow& row,
 TableStatus WeighingsTable::setStoredCounter(quint32 counter) {
     const QString what = QStringLiteral("cannot store the number of the last weighing");
     if (!m_open)
-        return {failure(what, QStringLiteral("the table is not open"))};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    const QString reason = inWriteTransaction(db, [&] {
-        if (const QString r = run(db, CreateStateTable); !r.isEmpty())
-            return r;
-        QSqlQuery query(db);
-        query.prepare(WriteStoredCounter);
-        query.addBindValue(static_cast<qint64>(counter));
-        return runPrepared(query);
+        return {notOpen(what)};
+    const QString reason = inWriteTransaction([&] {
+        const QString r = execute(CreateStateTable);
+        return r.isEmpty() ? execute(WriteStoredCounter, {static_cast<qint64>(counter)}) : r;
     });
     if (!reason.isEmpty())
         return {failure(what, reason)};
@@ -639,34 +620,32 @@ TableStatus WeighingsTable::setStoredCounter(quint32 counter) {
 TableResult<bool> WeighingsTable::updateLastWeight(double weight) {
     const QString what = QStringLiteral("cannot correct the last weighing");
     if (!m_open)
-        return {false, failure(what, QStringLiteral("the table is not open"))};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        return {false, notOpen(what)};
     // One statement is one transaction: the last row is found and changed under one lock.
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("UPDATE weights_data SET Weight = ? "
-                                 "WHERE rowid = (SELECT max(rowid) FROM weights_data)"));
-    query.addBindValue(weight);
-    if (!query.exec())
-        return {false, failure(what, reasonOf(query.lastError()))};
-    return {query.numRowsAffected() > 0, {}};
+    bool changed = false;
+    const QString reason =
+        execute(QStringLiteral("UPDATE weights_data SET Weight = ? "
+                               "WHERE rowid = (SELECT max(rowid) FROM weights_data)"),
+                {weight}, [&](QSqlQuery& query) { changed = query.numRowsAffected() > 0; });
+    if (!reason.isEmpty())
+        return {false, failure(what, reason)};
+    return {changed, {}};
 }
 
 TableResult<int> WeighingsTable::deleteRows(const QList<qint64>& rowids) {
     const QString what = QStringLiteral("cannot delete the weighings");
     if (!m_open)
-        return {0, failure(what, QStringLiteral("the table is not open"))};
+        return {0, notOpen(what)};
     if (rowids.isEmpty())
         return {0, {}};
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     int deleted = 0;
-    const QString reason = inWriteTransaction(db, [&] {
-        QSqlQuery query(db);
-        query.prepare(QStringLiteral("DELETE FROM weights_data WHERE rowid = ?"));
+    const QString reason = inWriteTransaction([&] {
         for (const qint64 rowid : rowids) {
-            query.addBindValue(rowid);
-            if (const QString r = runPrepared(query); !r.isEmpty())
+            const QString r =
+                execute(QStringLiteral("DELETE FROM weights_data WHERE rowid = ?"), {rowid},
+                        [&](QSqlQuery& query) { deleted += query.numRowsAffected(); });
+            if (!r.isEmpty())
                 return r;
-            deleted += query.numRowsAffected();
         }
         return QString();
     });

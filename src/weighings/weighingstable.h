@@ -4,8 +4,11 @@
 
 #include <QDate>
 #include <QList>
+#include <QSqlQuery>
 #include <QString>
+#include <QVariantList>
 
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -136,6 +139,14 @@ private:
     };
 
     QString failure(const QString& what, const QString& reason) const;
+    QString notOpen(const QString& what) const;
+    // Runs sql with values bound in order and hands the query to read; SQLite's reason on failure,
+    // else an empty text.
+    QString execute(const QString& sql, const QVariantList& values = {},
+                    const std::function<void(QSqlQuery&)>& read = {});
+    // Runs body in one write transaction; nothing of it stays in the file when it fails.
+    QString inWriteTransaction(const std::function<QString()>& body);
+    QVariantList filterValues() const;
     TableStatus ensureOpen(const QString& what);
     TableStatus useDurableJournal(const QString& what);
     TableStatus createSchema();
@@ -147,6 +158,7 @@ private:
 
     QString m_filePath;
     QString m_connectionName;
+    std::map<QString, QSqlQuery> m_statements; // prepared on this connection, by their text
     bool m_open = false;
     bool m_hasStateTable = false;
 

@@ -181,9 +181,9 @@ void TestWeighingsTable::openRefusesFilesOfOthers_data() {
     QTest::addColumn<bool>("opens");
 
     QTest::newRow("empty file: a creation cut short") << QByteArray() << QString() << true;
+    static const char paradox[] = "\x05\x0b\x00\x00\x00\x08\x00\x00 Paradox table bytes";
     QTest::newRow("not a database (a table of another engine)")
-        << QByteArray("\x05\x0b\x00\x00\x00\x08\x00\x00 Paradox table bytes", 32) << QString()
-        << false;
+        << QByteArray(paradox, sizeof paradox - 1) << QString() << false;
     QTest::newRow("database of something else")
         << QByteArray() << QStringLiteral("CREATE TABLE customers (name TEXT)") << false;
     QTest::newRow("weights_data with other columns")
