@@ -35,8 +35,7 @@ QString weighingDateText(QDate date) {
                                                : zeroWeighingDateTime());
 }
 
-QDateTime weighingDateTimeFromText(const QString& text)
-{
+QDateTime weighingDateTimeFromText(const QString& text) {
     // Read by hand: the grid reads a screen of these at every scroll, and the format parsers of
     // QDate and QTime take ten times as long. Date and time are taken apart, because as one local
     // value a time inside a daylight-saving gap would be rejected.

@@ -108,6 +108,10 @@ void TestWeighingRow::isoTextRoundTrip() {
     QVERIFY(!weighingDateTimeFromText(QStringLiteral("30.12.1899")).isValid());
     QVERIFY(!weighingDateTimeFromText(QStringLiteral("2024-02-30 00:00:00")).isValid());
     QVERIFY(!weighingDateTimeFromText(QString()).isValid());
+    for (const char* malformed :
+         {"2024-05-01T12:00:00", "2024-05-01 12:00:0x", "2024-05-01 12:00:00 ",
+          "+024-05-01 12:00:00", "2024-05-01 24:00:00", "2024/05/01 12:00:00"})
+        QVERIFY2(!weighingDateTimeFromText(QString::fromLatin1(malformed)).isValid(), malformed);
 }
 
 QTEST_GUILESS_MAIN(TestWeighingRow)
