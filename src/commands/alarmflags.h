@@ -1,12 +1,11 @@
 #pragma once
 
+#include "commands/buttons_t.h"
+
 #include <QDateTime>
 #include <QtGlobal>
 
 #include <optional>
-
-// Number of extra toolbar buttons ("tbex1".."tbex8").
-constexpr int ExtraButtonCount = 8;
 
 // The alarm flags of one extra button, all false at start and never stored.
 struct AlarmFlags {

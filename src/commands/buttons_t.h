@@ -3,6 +3,9 @@
 #include <QString>
 #include <QtGlobal>
 
+// Number of extra toolbar buttons, "tbex1" to "tbex8".
+inline constexpr int ExtraButtonCount = 8;
+
 // One extra toolbar button: whether it shows, its icon, the terminal input it starts and its two
 // alarms. Stored in the configuration file as section "ExtButton" + n (n = 1..8).
 struct buttons_t {

@@ -32,8 +32,6 @@ struct ListFont {
     bool operator==(const ListFont&) const = default;
 };
 
-inline constexpr int ExtraButtonCount = 8;
-
 // Button n (1..8) as a first start has it: icon n, input n, no alarm. Its DateTime is left at the
 // zero date-time; loading takes today's date for it.
 buttons_t defaultButton(int n);

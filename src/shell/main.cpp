@@ -59,11 +59,11 @@ int main(int argc, char* argv[])
     auto* consoleForm = new TConsoleForm(mainForm.get());
     mainForm->setConsoleForm(consoleForm);
     consoleForm->FormCreate(loadConsoleBounds(paths.IniFileName));
-    new TCOMportSettingsForm(mainForm.get());
+    mainForm->setPortSettingsForm(new TCOMportSettingsForm(mainForm.get()));
     new TFormButtonsSetup(mainForm.get());
     mainForm->setAboutBox(new TAboutBox(mainForm.get()));
     new TSettingsForm(mainForm.get());
-    new TIOForm(mainForm.get());
+    mainForm->setIOForm(new TIOForm(mainForm.get()));
 
     // A second signal while the close waits on a message box ends the program at once.
     QObject::connect(&termination, &TerminationSignals::terminationRequested, mainForm.get(),

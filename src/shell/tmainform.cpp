@@ -1,5 +1,10 @@
 #include "shell/tmainform.h"
 
+#include "commands/tioform.h"
+#include "link/pollcycle.h"
+#include "link/polltimers.h"
+#include "link/tcomport.h"
+#include "link/tcomportsettingsform.h"
 #include "shell/appinfo.h"
 #include "shell/colorvalue.h"
 #include "shell/eventlog.h"
@@ -8,6 +13,8 @@
 #include "weighings/statuspanels.h"
 #include "weighings/tstatusbar.h"
 #include "weighings/weighingstable.h"
+#include "weighings/weighingstore.h"
+#include "shell/profilefile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,8 +49,6 @@ QIcon imageListIcon(int index)
 
 constexpr int ImageList1Count = 17;
 constexpr int AlarmIntervalMs = 2500;
-constexpr int TimeoutIntervalMs = 95;
-constexpr int ReplySilenceMs = 20;
 
 } // namespace
 
@@ -115,6 +120,9 @@ void TMainForm::buildActions()
     connect(mAbout, &QAction::triggered, this, &TMainForm::mAboutClick);
     connect(Showconsolewindow1, &QAction::triggered, this, &TMainForm::Showconsolewindow1Click);
     connect(mComponents, &QAction::triggered, this, &TMainForm::bHideClick);
+    connect(mSetupCom, &QAction::triggered, this, &TMainForm::mSetupComClick);
+    connect(mDeviceAutostart, &QAction::triggered, this, &TMainForm::mDeviceAutostartClick);
+    connect(mIOstate, &QAction::triggered, this, &TMainForm::mIOstateClick);
 }
 
 void TMainForm::buildMenu()
@@ -374,17 +382,9 @@ void TMainForm::buildPanel1(QWidget* parent)
 
 void TMainForm::buildTimers()
 {
-    auto makeTimer = [this](const QString& name) {
-        auto* timer = new QTimer(this);
-        timer->setObjectName(name);
-        timer->setTimerType(Qt::PreciseTimer);
-        return timer;
-    };
-    TimerSend = makeTimer(QStringLiteral("TimerSend"));
-    TimerTimeout = makeTimer(QStringLiteral("TimerTimeout"));
-    TimerMB = makeTimer(QStringLiteral("TimerMB"));
-    TimerMB->setInterval(ReplySilenceMs);
-    Alarm = makeTimer(QStringLiteral("Alarm"));
+    // TimerSend, TimerTimeout and TimerMB belong to the poll cycle (createLink).
+    Alarm = new QTimer(this);
+    Alarm->setObjectName(QStringLiteral("Alarm"));
     Alarm->setInterval(AlarmIntervalMs);
     connect(Alarm, &QTimer::timeout, this, &TMainForm::AlarmTimer);
     Alarm->start();
@@ -397,23 +397,25 @@ QString TMainForm::initialise()
     if (QString error = openWeighingsTable(); !error.isEmpty())
         return error;
 
+    createLink();
+
     IniFileName = m_paths.IniFileName;
     const SettingsLoad loaded = loadSettings(IniFileName, QDate::currentDate());
     if (!loaded.error.isEmpty())
         return loaded.error;
     applySettings(loaded.settings);
-    TimerTimeout->setInterval(TimeoutIntervalMs);
 
     // The table keeps the number of the last weighing stored in the same transaction as its row,
     // so after a crash it knows better than the configuration file's mirror.
     if (const auto counter = Table1->storedCounter(); counter.ok() && counter.value)
-        StoredCounter = *counter.value;
+        m_poll->StoredCounter = *counter.value;
 
     DateTimePicker1->setDate(QDate::currentDate());
-    refreshRecordCount(StoredCounter);
-    mDeviceAutostart->setChecked(Autoscan);
+    refreshRecordCount(m_poll->StoredCounter);
+    mDeviceAutostart->setChecked(m_poll->Autoscan);
     LabelShippingWeight->setText(QStringLiteral("#1\t0\t--:--"));
     fillComponentRows();
+    m_poll->Start();
     ApplyButtons();
     ApplyShowComponents();
     return {};
@@ -421,11 +423,11 @@ QString TMainForm::initialise()
 
 void TMainForm::ApplyButtons()
 {
-    for (int n = 1; n <= int(Buttons.size()); ++n) {
+    for (int n = 1; n <= ExtraButtonCount; ++n) {
         auto* button = findChild<QAction*>(QStringLiteral("tbex%1").arg(n));
         if (!button)
             return;
-        const buttons_t& record = Buttons[n - 1];
+        const buttons_t& record = m_buttons.Buttons[n - 1];
         button->setVisible(record.Show);
         button->setText(record.Name);
         button->setToolTip(record.Name);
@@ -466,14 +468,14 @@ void TMainForm::refreshRecordCount(quint32 counter)
 void TMainForm::applySettings(const AppSettings& s)
 {
     m_settings = s;
-    ComportIndex = s.ComportIndex;
-    BaudrateIndex = s.BaudrateIndex;
-    DeviceNumber = s.DeviceNumber;
-    TimerSend->setInterval(s.SendInterval);
+    m_poll->ComportIndex = s.ComportIndex;
+    m_poll->BaudrateIndex = s.BaudrateIndex;
+    m_poll->DeviceNumber = s.DeviceNumber;
+    m_timers->setInterval(PollTimer::TimerSend, s.SendInterval);
     Showconsolewindow1->setChecked(s.ShowConsole);
-    Autoscan = s.Autoscan;
+    m_poll->Autoscan = s.Autoscan;
     ShowComponents = s.ShowComponents;
-    StoredCounter = s.StoredCounter;
+    m_poll->StoredCounter = s.StoredCounter;
     move(s.MainWindow.Left, s.MainWindow.Top);
     resize(s.MainWindow.Width, s.MainWindow.Height);
     applyComponentsFont(s.ComponentsFont);
@@ -481,7 +483,7 @@ void TMainForm::applySettings(const AppSettings& s)
         lvComponents->setColumnWidth(column, s.ComponentColumns[column]);
     m_componentsWidth = s.ComponentsWidth;
     Splitter1->setSizes({s.ComponentsWidth, qMax(1, width() - s.ComponentsWidth)});
-    Buttons = s.Buttons;
+    m_buttons.Buttons = s.Buttons;
     AllowMultiple = s.AllowMultiple;
     Autorun = s.Autorun;
 }
@@ -489,14 +491,14 @@ void TMainForm::applySettings(const AppSettings& s)
 AppSettings TMainForm::collectSettings() const
 {
     AppSettings s = m_settings;
-    s.ComportIndex = ComportIndex;
-    s.BaudrateIndex = BaudrateIndex;
-    s.DeviceNumber = DeviceNumber;
-    s.SendInterval = TimerSend->interval();
+    s.ComportIndex = m_poll->ComportIndex;
+    s.BaudrateIndex = m_poll->BaudrateIndex;
+    s.DeviceNumber = m_poll->DeviceNumber;
+    s.SendInterval = m_timers->interval(PollTimer::TimerSend);
     s.ShowConsole = Showconsolewindow1->isChecked();
-    s.Autoscan = Autoscan;
+    s.Autoscan = m_poll->Autoscan;
     s.ShowComponents = ShowComponents;
-    s.StoredCounter = StoredCounter;
+    s.StoredCounter = m_poll->StoredCounter;
     s.MainWindow = {y(), x(), width(), height()};
     if (m_console)
         s.ConsoleForm = m_console->bounds();
@@ -504,7 +506,7 @@ AppSettings TMainForm::collectSettings() const
     for (int column = 0; column < 4; ++column)
         s.ComponentColumns[column] = lvComponents->columnWidth(column);
     s.ComponentsWidth = m_componentsWidth;
-    s.Buttons = Buttons;
+    s.Buttons = m_buttons.Buttons;
     s.AllowMultiple = AllowMultiple;
     s.Autorun = Autorun;
     return s;
@@ -559,11 +561,6 @@ void TMainForm::setAboutBox(TAboutBox* about)
     m_about = about;
 }
 
-void TMainForm::appendConsoleLine(const QString& line)
-{
-    if (m_console)
-        m_console->appendLine(line);
-}
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
@@ -589,11 +586,12 @@ void TMainForm::FormClose()
         QMessageBox::critical(this, AppInfo::Title, error);
     }
 
-    // Nothing may touch the port after it is gone: the timers that drive it stop here.
-    TimerSend->stop();
-    TimerTimeout->stop();
-    TimerMB->stop();
+    // Nothing may touch the port after it is gone: the timers that drive it stop first.
     Alarm->stop();
+    m_timers->stop(PollTimer::TimerSend);
+    m_timers->stop(PollTimer::TimerTimeout);
+    m_timers->stop(PollTimer::TimerMB);
+    m_port->Close();
 }
 
 void TMainForm::mExitClick()
@@ -638,4 +636,205 @@ void TMainForm::consoleHidden()
 
 void TMainForm::AlarmTimer()
 {
+    m_buttons.AlarmTimer(QDateTime::currentDateTime(), [this](int button, qint32 command) {
+        return m_poll->dispatchAlarmCommand(button, command);
+    });
+    m_poll->Watchdog();
+}
+
+void TMainForm::createLink()
+{
+    m_store = new WeighingStore(*Table1, &QDate::currentDate, this);
+    connect(m_store, &WeighingStore::recordCountChanged, this, [this](qint64 rows, quint32 counter) {
+        StatusBar->setPanelText(2, StatusPanels::recordCountText(rows, counter));
+    });
+    m_port = new TComPort([this](int index) { return portDeviceName(index); }, this);
+    m_timers = new QtPollTimers(this);
+    m_poll = new PollCycle({*m_port, *m_timers, *this, *m_store, *this, *this, m_buttons}, this);
+    m_timers->connectTo(*m_poll);
+    connect(tbSuper, &QAction::triggered, m_poll, &PollCycle::tbSuperClick);
+    connect(mDeviceGo, &QAction::triggered, m_poll, &PollCycle::tbSuperClick);
+    connect(mDeviceWait, &QAction::triggered, m_poll, &PollCycle::tbSuperClick);
+    connect(mNew, &QAction::triggered, m_poll, &PollCycle::New1Click);
+    for (QAction* button : tbex)
+        connect(button, &QAction::triggered, this, [this, button] { tbexClick(button); });
+    connect(m_port, &SerialPort::byteReceived, m_poll, &PollCycle::OnCommByte);
+    // A port that vanished is reported like a refused send; the next send tick reopens it.
+    connect(m_port, &SerialPort::portLost, this, &TMainForm::showPortWriteError);
+}
+
+QString TMainForm::portDeviceName(int index) const
+{
+    // Off Windows, COMn is the device named in [Ports] of the configuration file; the program
+    // never writes that section.
+    const QString fallback = TComPort::defaultPortName(index);
+    const ProfileFile file(IniFileName);
+    return file.ReadString(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(index + 1),
+                           fallback);
+}
+
+void TMainForm::setPortSettingsForm(TCOMportSettingsForm* form)
+{
+    m_portSettings = form;
+}
+
+void TMainForm::setIOForm(TIOForm* form)
+{
+    m_io = form;
+    connect(form, &TIOForm::closedByOperator, this, [this] { mIOstate->setChecked(false); });
+}
+
+void TMainForm::tbexClick(QAction* button)
+{
+    if (!m_poll->tbexClick(button->data().toInt()))
+        return;
+    if (QWidget* widget = ToolBar1->widgetForAction(button))
+        widget->setCursor(Qt::WaitCursor);
+}
+
+void TMainForm::mSetupComClick()
+{
+    m_poll->beginPortSetup();
+    if (m_portSettings)
+        m_portSettings->exec();
+    m_poll->endPortSetup();
+}
+
+void TMainForm::mDeviceAutostartClick()
+{
+    m_poll->Autoscan = mDeviceAutostart->isChecked();
+}
+
+void TMainForm::mIOstateClick()
+{
+    if (m_io)
+        m_io->setVisible(mIOstate->isChecked());
+}
+
+// What the poll cycle shows.
+
+void TMainForm::setWeightText(const QString& text)
+{
+    LabelWeight->setText(text);
+}
+
+void TMainForm::setLastWeighingText(const QString& text)
+{
+    LabelShippingWeight->setText(text);
+}
+
+void TMainForm::setComponentRow(int row, const QString& sum, const QString& count,
+                                const QString& date)
+{
+    QTreeWidgetItem* item = lvComponents->topLevelItem(row);
+    if (!item)
+        return;
+    item->setText(1, sum);
+    item->setText(2, count);
+    item->setText(3, date);
+}
+
+void TMainForm::setPortStatusText(const QString& text)
+{
+    StatusBar->setPanelText(0, text);
+}
+
+void TMainForm::setLinkStatusText(const QString& text)
+{
+    StatusBar->setPanelText(1, text);
+}
+
+void TMainForm::setLinkState(int state)
+{
+    StatusBar->setLinkState(state);
+}
+
+void TMainForm::setExchangeLamp(bool active)
+{
+    XchangeFreqDisp->setStyleSheet(
+        active ? QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); "
+                                "border-radius: 3px; background: #00FF00; }")
+               : QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); "
+                                "border-radius: 3px; background: palette(button); }"));
+}
+
+void TMainForm::setCollectionAvailable(bool available)
+{
+    tbSuper->setEnabled(available);
+}
+
+void TMainForm::setCollectionRunning(bool running)
+{
+    tbSuper->setChecked(running);
+    mDeviceGo->setEnabled(!running);
+    mDeviceWait->setEnabled(running);
+}
+
+void TMainForm::showInputs(quint8 InputBits)
+{
+    if (m_io)
+        m_io->ShowInputs(InputBits);
+}
+
+void TMainForm::showOutputs(quint8 OutputBits)
+{
+    if (m_io)
+        m_io->ShowOutputs(OutputBits);
+}
+
+bool TMainForm::isIoStateTicked() const
+{
+    return mIOstate->isChecked();
+}
+
+void TMainForm::appendConsoleLine(const QString& line)
+{
+    if (m_console)
+        m_console->appendLine(line);
+}
+
+void TMainForm::resetButtonCursors()
+{
+    for (QAction* button : tbex) {
+        if (QWidget* widget = ToolBar1->widgetForAction(button))
+            widget->unsetCursor();
+    }
+}
+
+void TMainForm::showCommandCompleted(const QString& caption, const QString& text)
+{
+    QMessageBox::information(nullptr, caption, text);
+}
+
+void TMainForm::showPortWriteError()
+{
+    QMessageBox::warning(nullptr, QStringLiteral("Ошибка"),
+                         QStringLiteral("Невозможно осуществить запись в последовательный порт."));
+}
+
+void TMainForm::showBusyCommand()
+{
+    QMessageBox::information(nullptr, QStringLiteral("Сообщение"),
+                             QStringLiteral("Выполняется пуск. Дождитесь окончания операции."));
+}
+
+void TMainForm::showStorageFailure(const QString& text)
+{
+    // The poll cycle goes on retrying, so the box must not hold it up.
+    auto* box = new QMessageBox(QMessageBox::Warning, AppInfo::Title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    StatusBar->setPanelText(1, text);
+}
+
+void TMainForm::writeStoredCounter(quint32 StoredCounter)
+{
+    if (const QString error = ::writeStoredCounter(IniFileName, StoredCounter); !error.isEmpty())
+        qWarning("KDM: %s", qUtf8Printable(error));
+}
+
+void TMainForm::WriteLog(const QString& text)
+{
+    ::WriteLog(text);
 }

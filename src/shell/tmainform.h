@@ -1,6 +1,7 @@
 #pragma once
 
-#include "commands/buttons_t.h"
+#include "commands/extrabuttons.h"
+#include "link/pollview.h"
 #include "shell/appsettings.h"
 #include "shell/programpaths.h"
 
@@ -25,12 +26,22 @@ class QToolBar;
 class QTreeWidget;
 class TConsoleForm;
 class TAboutBox;
+class PollCycle;
+class QtPollTimers;
+class TComPort;
+class TCOMportSettingsForm;
+class TIOForm;
 class TStatusBar;
+class WeighingStore;
 class WeighingsTable;
 
 // The main window: it owns everything that lives longer than one dialog and brings every
-// subsystem up at construction and down at close.
-class TMainForm : public QMainWindow {
+// subsystem up at construction and down at close. It shows what the poll cycle reports and
+// forwards the operator's actions to it.
+class TMainForm : public QMainWindow,
+                  public PollView,
+                  public PollSettingsWriter,
+                  public PollEventLog {
     Q_OBJECT
 
 public:
@@ -46,9 +57,10 @@ public:
     // window when it is created).
     void setConsoleForm(TConsoleForm* console);
     void setAboutBox(TAboutBox* about);
+    void setPortSettingsForm(TCOMportSettingsForm* form);
+    void setIOForm(TIOForm* form);
 
-    // A line for the exchange console.
-    void appendConsoleLine(const QString& line);
+    PollCycle& poll() { return *m_poll; }
 
     // The console shows itself exactly while "Обмен данными" is checked; its close button
     // clears the check mark.
@@ -58,17 +70,36 @@ public:
     const ProgramPaths& paths() const { return m_paths; }
     bool isClosed() const { return m_closed; }
 
-    // Fields the other windows and subsystems read and write.
-    qint32 BaudrateIndex = 1;
-    qint32 ComportIndex = 0;
-    qint32 DeviceNumber = 1;
-    bool Autoscan = false;
+    // Fields of the main window that are not the poll cycle's.
     bool ShowComponents = true;
     bool Autorun = false;
     bool AllowMultiple = false;
-    quint32 StoredCounter = 0;
-    std::array<buttons_t, 8> Buttons{};
     QString IniFileName;
+
+    // PollView
+    void setWeightText(const QString& text) override;
+    void setLastWeighingText(const QString& text) override;
+    void setComponentRow(int row, const QString& sum, const QString& count,
+                         const QString& date) override;
+    void setPortStatusText(const QString& text) override;
+    void setLinkStatusText(const QString& text) override;
+    void setLinkState(int state) override;
+    void setExchangeLamp(bool active) override;
+    void setCollectionAvailable(bool available) override;
+    void setCollectionRunning(bool running) override;
+    void showInputs(quint8 InputBits) override;
+    void showOutputs(quint8 OutputBits) override;
+    bool isIoStateTicked() const override;
+    void appendConsoleLine(const QString& line) override;
+    void resetButtonCursors() override;
+    void showCommandCompleted(const QString& caption, const QString& text) override;
+    void showPortWriteError() override;
+    void showBusyCommand() override;
+    void showStorageFailure(const QString& text) override;
+
+    // PollSettingsWriter, PollEventLog
+    void writeStoredCounter(quint32 StoredCounter) override;
+    void WriteLog(const QString& text) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -96,6 +127,10 @@ private:
     void Showconsolewindow1Click();
     void AlarmTimer();
     void bHideClick();
+    void tbexClick(QAction* button);
+    void mSetupComClick();
+    void mDeviceAutostartClick();
+    void mIOstateClick();
 
     void ApplyButtons();
     void ApplyShowComponents();
@@ -103,10 +138,19 @@ private:
     void FormClose();
     QString openWeighingsTable();
     void refreshRecordCount(quint32 counter);
+    void createLink();
+    QString portDeviceName(int index) const;
 
     ProgramPaths m_paths;
     bool m_closed = false;
     std::unique_ptr<WeighingsTable> Table1;
+    WeighingStore* m_store = nullptr;
+    TComPort* m_port = nullptr;
+    QtPollTimers* m_timers = nullptr;
+    PollCycle* m_poll = nullptr;
+    ExtraButtons m_buttons;
+    QPointer<TCOMportSettingsForm> m_portSettings;
+    QPointer<TIOForm> m_io;
     // Settings kept as read until the window that owns them exists (grid column widths, the
     // list's font colour as stored).
     AppSettings m_settings;
@@ -139,9 +183,6 @@ private:
     QDateEdit* DateTimePicker1 = nullptr;
     QComboBox* ComboBox1 = nullptr;
     TStatusBar* StatusBar = nullptr;
-    QTimer* TimerSend = nullptr;
-    QTimer* TimerTimeout = nullptr;
-    QTimer* TimerMB = nullptr;
     QTimer* Alarm = nullptr;
 
     QMenu* PopupMenu1 = nullptr;
