@@ -21,8 +21,8 @@ public:
     virtual bool SendByte(quint8 b) = 0;
     virtual bool IsOpen() const = 0;
     // Delivers now, through byteReceived, the bytes the platform already holds for this port,
-    // without waiting for the event loop to notice them: a timer that ends a reply may otherwise run
-    // before the read notifier of its last bytes. Does nothing by default.
+    // without waiting for the event loop to notice them: a timer that ends a reply may otherwise
+    // run before the read notifier of its last bytes. Does nothing by default.
     virtual void ReadPending() {}
 
 signals:
