@@ -80,6 +80,7 @@ private slots:
     void receivedBytesArriveOneByOneInOrder();
     void sentBytesReachTheFarEnd();
     void reopenDiscardsWhatQueuedWhileClosed();
+    void readPendingDeliversWithoutTheEventLoop();
     void vanishedPortClosesOnceWithoutSpinning();
 
 private:
@@ -212,6 +213,30 @@ void TestTComPort::reopenDiscardsWhatQueuedWhileClosed() {
     QVERIFY(far.write("fresh"));
     QTRY_COMPARE_WITH_TIMEOUT(bytes.count(), 5, 2000);
     QCOMPARE(bytesOf(bytes), QByteArray("fresh"));
+}
+
+// The end-of-reply timer may fire before the read notifier of the last bytes: ReadPending hands
+// them on at once.
+void TestTComPort::readPendingDeliversWithoutTheEventLoop() {
+    TComPort port = makePort();
+    QSignalSpy bytes(&port, &SerialPort::byteReceived);
+    QVERIFY(port.Open(0, 9600, 0));
+    RawTty far(m_pair->farLink());
+    RawTty probe(m_pair->nearLink());
+    QVERIFY(far.isOpen());
+    QVERIFY(probe.isOpen());
+
+    QVERIFY(far.write(QByteArray::fromHex("0103")));
+    // Waits without running the event loop, so only ReadPending can deliver.
+    const QDeadlineTimer deadline(2000);
+    while (probe.queued() < 2 && !deadline.hasExpired())
+        QThread::msleep(1);
+    QCOMPARE(probe.queued(), 2);
+    QCOMPARE(bytes.count(), 0);
+    port.ReadPending();
+    QCOMPARE(bytesOf(bytes), QByteArray::fromHex("0103"));
+    port.ReadPending(); // nothing more to hand on
+    QCOMPARE(bytes.count(), 2);
 }
 
 void TestTComPort::vanishedPortClosesOnceWithoutSpinning() {
