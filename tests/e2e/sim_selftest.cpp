@@ -87,6 +87,15 @@ Record decodeRecord(const std::array<uint16_t, 6>& registers) {
     return r;
 }
 
+// Weights are compared bit for bit: a near miss is a wrong weight.
+uint32_t bits(float value) {
+    return std::bit_cast<uint32_t>(value);
+}
+
+uint64_t bits(double value) {
+    return std::bit_cast<uint64_t>(value);
+}
+
 struct Counters {
     int ringHead = -1;
     uint32_t counter = 0;
@@ -130,6 +139,7 @@ private slots:
     void scheduleRecordsWeighingsOnItsOwn();
     void pairStopsCleanly_data();
     void pairStopsCleanly();
+    void lineHangupStopsTheSimulator();
 
 private:
     std::optional<std::vector<uint16_t>> readRegisters(int address, int count);
@@ -261,7 +271,7 @@ void SimSelfTest::startCounterFillsTheRingHistory() {
         const int component = line["component"].toInt();
         QVERIFY(component >= 1 && component <= 16);
         const Record slot = row(16 + i);
-        QCOMPARE(slot.value, float(line["weight"].toDouble()));
+        QCOMPARE(bits(slot.value), bits(float(line["weight"].toDouble())));
         QCOMPARE(slot.last, component - 1);
         QCOMPARE(slot.dateTimeText(), line["datetime"].toString());
         sums[component - 1] += float(line["weight"].toDouble());
@@ -271,7 +281,7 @@ void SimSelfTest::startCounterFillsTheRingHistory() {
     for (int c = 0; c < 16; ++c) {
         const Record total = row(c);
         QCOMPARE(total.last, counts[c]);
-        QCOMPARE(total.value, sums[c]);
+        QCOMPARE(bits(total.value), bits(sums[c]));
     }
 }
 
@@ -320,7 +330,7 @@ void SimSelfTest::weighRecordsIntoRingTotalsAndTruth() {
     QCOMPARE(after.ringHead, (before.ringHead + 1) % 40);
 
     const Record slot = row(16 + after.ringHead);
-    QCOMPARE(slot.value, w);
+    QCOMPARE(bits(slot.value), bits(w));
     QCOMPARE(slot.last, int16_t(component - 1));
     const QDateTime stamped =
         QDateTime::fromString(slot.dateTimeText(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -329,8 +339,8 @@ void SimSelfTest::weighRecordsIntoRingTotalsAndTruth() {
 
     const Record totalAfter = row(component - 1);
     QCOMPARE(totalAfter.last, int16_t(totalBefore.last + 1));
-    QCOMPARE(totalAfter.value, totalBefore.value + w);
-    QCOMPARE(currentWeight(), w);
+    QCOMPARE(bits(totalAfter.value), bits(totalBefore.value + w));
+    QCOMPARE(bits(currentWeight()), bits(w));
 
     const QJsonObject line = truth().last();
     QCOMPARE(line["number"].toInteger(), qint64(after.counter));
@@ -338,7 +348,7 @@ void SimSelfTest::weighRecordsIntoRingTotalsAndTruth() {
     QCOMPARE(line["component"].toInt(), component);
     QCOMPARE(line["datetime"].toString(), slot.dateTimeText());
     // The printed weight is the single itself, not merely close to it.
-    QCOMPARE(line["weight"].toDouble(), double(w));
+    QCOMPARE(bits(line["weight"].toDouble()), bits(double(w)));
     QVERIFY(!line.contains("corrected"));
 }
 
@@ -354,19 +364,19 @@ void SimSelfTest::resetCounterAndNewestWeightChangeOnlyTheirFields() {
 
     QVERIFY(m_pair.control("set-newest-weight 7.25").startsWith("done"));
     const Record corrected = row(16 + before.ringHead);
-    QCOMPARE(corrected.value, 7.25f);
+    QCOMPARE(bits(corrected.value), bits(7.25f));
     QCOMPARE(corrected.last, newest.last);
     QCOMPARE(corrected.dateTimeText(), newest.dateTimeText());
     QCOMPARE(counters().counter, 5u);
     const Record totalAfter = row(newest.last);
     QCOMPARE(totalAfter.last, total.last);
-    QCOMPARE(totalAfter.value, total.value - newest.value + 7.25f);
+    QCOMPARE(bits(totalAfter.value), bits(total.value - newest.value + 7.25f));
 
     // The truth file repeats the weighing with its new weight, marked as a correction.
     const QList<QJsonObject> lines = truth();
     QCOMPARE(lines.size(), truthLines + 1);
     QCOMPARE(lines.last()["number"].toInteger(), qint64(before.counter));
-    QCOMPARE(lines.last()["weight"].toDouble(), 7.25);
+    QCOMPARE(bits(lines.last()["weight"].toDouble()), bits(7.25));
     QCOMPARE(lines.last()["corrected"].toBool(), true);
 
     // The next weighing counts on from the counter that was set.
@@ -458,7 +468,7 @@ void SimSelfTest::writesOutsideTheCommandRegisterAreRefused() {
     QCOMPARE(hex(reply.bytes), hex(withCrc({uint8_t(Slave), uint8_t(request[1] | 0x80), 0x02})));
     QCOMPARE(counters().ringHead, before.ringHead);
     QCOMPARE(counters().counter, before.counter);
-    QCOMPARE(currentWeight(), weight);
+    QCOMPARE(bits(currentWeight()), bits(weight));
     QCOMPARE(coils(), outputs);
 }
 
@@ -603,7 +613,7 @@ void SimSelfTest::badControlLinesAreRefusedAndChangeNothing() {
     QCOMPARE(after.counter, before.counter);
     QCOMPARE(after.ringHead, before.ringHead);
     QCOMPARE(truth().size(), truthLines);
-    QCOMPARE(currentWeight(), weight);
+    QCOMPARE(bits(currentWeight()), bits(weight));
     QCOMPARE(m_pair.process().state(), QProcess::Running);
 }
 
@@ -671,6 +681,32 @@ void SimSelfTest::pairStopsCleanly() {
              qPrintable(pair.log()));
     QVERIFY(!QFileInfo::exists(pairDir + QStringLiteral("/kdm")));
     QVERIFY(!QFileInfo::exists(pairDir + QStringLiteral("/control")));
+}
+
+void SimSelfTest::lineHangupStopsTheSimulator() {
+    // The simulator alone on a pty pair whose socat then dies: it must notice and stop with an
+    // error rather than spin on a line that reads as ready for ever.
+    QTemporaryDir dir;
+    const QString terminal = dir.filePath(QStringLiteral("terminal"));
+    const QString kdm = dir.filePath(QStringLiteral("kdm"));
+    QProcess socat;
+    socat.start(QStringLiteral("socat"),
+                {"pty,raw,echo=0,link=" + terminal, "pty,raw,echo=0,link=" + kdm});
+    QVERIFY(socat.waitForStarted());
+    QTRY_VERIFY(QFileInfo::exists(terminal) && QFileInfo::exists(kdm));
+
+    QProcess simulator;
+    simulator.setStandardInputFile(QProcess::nullDevice());
+    simulator.start(SimPair::simulatorPath(), {"--device", terminal});
+    QVERIFY(simulator.waitForReadyRead(10000));
+    QCOMPARE(simulator.readLine().trimmed(), QByteArray("ready"));
+
+    socat.kill();
+    QVERIFY(socat.waitForFinished());
+    QVERIFY(simulator.waitForFinished(5000));
+    QCOMPARE(simulator.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(simulator.exitCode(), 1);
+    QVERIFY(simulator.readAllStandardError().contains("hung up"));
 }
 
 QTEST_GUILESS_MAIN(SimSelfTest)

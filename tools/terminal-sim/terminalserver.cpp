@@ -183,10 +183,17 @@ int TerminalServer::run(const sigset_t& waitMask) {
             return 1;
         }
         if (ready > 0) {
+            // With a descriptor always ready, ppoll may return before taking the signal.
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGTERM) || sigismember(&pending, SIGINT)) {
+                g_stopSignal = sigismember(&pending, SIGTERM) ? SIGTERM : SIGINT;
+                break;
+            }
+            // Checked before the data: a pty whose other side has gone stays readable for ever.
             const short serial = fds[0].revents;
-            if (serial & POLLIN) {
-                serveRequest();
-            } else if (serial & (POLLHUP | POLLERR | POLLNVAL)) {
+            if ((serial & (POLLHUP | POLLERR | POLLNVAL)) ||
+                ((serial & POLLIN) && !serveRequest())) {
                 say("the line %s hung up; stopping", m_options.device.c_str());
                 return 1;
             }
@@ -211,13 +218,15 @@ int TerminalServer::run(const sigset_t& waitMask) {
     return 0;
 }
 
-void TerminalServer::serveRequest() {
+bool TerminalServer::serveRequest() {
     uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
     const int length = modbus_receive(m_context, request);
     if (length > 0) {
         handleRequest(std::span<const uint8_t>(request, static_cast<std::size_t>(length)));
-        return;
+        return true;
     }
+    if (length < 0 && (errno == ECONNRESET || errno == EIO || errno == EBADF || errno == ENXIO))
+        return false; // the line itself is gone
     if (length < 0) {
         // libmodbus's own server loop would stop here; a terminal forgets the broken frame and
         // waits for the next request. Only the input is flushed: a reply still on its way out
@@ -226,6 +235,7 @@ void TerminalServer::serveRequest() {
         tcflush(modbus_get_socket(m_context), TCIFLUSH);
     }
     // 0: a whole request for another slave, which this one does not answer.
+    return true;
 }
 
 void TerminalServer::handleRequest(std::span<const uint8_t> request) {

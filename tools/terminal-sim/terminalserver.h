@@ -49,7 +49,8 @@ private:
         std::optional<uint16_t> commandWord;
     };
 
-    void serveRequest();
+    // False when the line is gone.
+    bool serveRequest();
     void handleRequest(std::span<const uint8_t> request);
     WriteCheck checkWrite(std::span<const uint8_t> request) const;
     void carryOutCommand(uint16_t word);
