@@ -39,6 +39,7 @@ LineRead LineInput::readAvailable() {
 }
 
 std::string LineInput::takePending() {
+    m_delivered = true;
     std::string line;
     line.swap(m_pending);
     if (!line.empty() && line.back() == '\r')

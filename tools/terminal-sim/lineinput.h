@@ -20,6 +20,7 @@ public:
         : m_fd(fd) {}
 
     int fd() const { return m_fd; }
+    bool deliveredAny() const { return m_delivered; }
     LineRead readAvailable();
 
 private:
@@ -28,4 +29,5 @@ private:
     int m_fd;
     std::string m_pending;
     bool m_discarding = false; // inside a line that was already too long
+    bool m_delivered = false;
 };

@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
             std::fputs(parse.message.c_str(), stdout);
             return 0;
         }
-        std::fprintf(stderr, "kdm-terminal-sim: %s\n%s", parse.message.c_str(),
-                     usageText().c_str());
+        std::fprintf(stderr, "kdm-terminal-sim: %s (--help lists the options)\n",
+                     parse.message.c_str());
         return 2;
     }
 

@@ -402,7 +402,9 @@ void TerminalServer::readControl(LineInput& input, bool& open, const char* name)
     }
     if (read.ended) {
         open = false;
-        say("%s ended; still serving", name);
+        // Silent for an input that never carried a line, such as /dev/null.
+        if (input.deliveredAny())
+            say("%s ended; still serving", name);
     }
 }
 
