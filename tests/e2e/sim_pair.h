@@ -123,7 +123,8 @@ private:
     bool pump(int waitMs) {
         if (m_process.state() != QProcess::NotRunning)
             m_process.waitForReadyRead(waitMs);
-        m_log += QString::fromLocal8Bit(m_process.readAllStandardError());
+        if (m_process.isOpen())
+            m_log += QString::fromLocal8Bit(m_process.readAllStandardError());
         return m_process.state() != QProcess::NotRunning;
     }
 
