@@ -66,7 +66,11 @@ public:
     void showInputs(quint8 bits) override { inputs.push_back(bits); }
     void showOutputs(quint8 bits) override { outputs.push_back(bits); }
     bool isIoStateTicked() const override { return ioTicked; }
-    void appendConsoleLine(const QString& line) override { console.append(line); }
+    void appendConsoleLine(const QString& line) override {
+        console.append(line);
+        if (onConsoleLine)
+            onConsoleLine(line);
+    }
     void resetButtonCursors() override { ++cursorResets; }
     void showCommandCompleted(const QString& caption, const QString& text) override {
         completed.append(caption + u'|' + text);
@@ -99,6 +103,7 @@ public:
     int portWriteErrors = 0;
     int busyBoxes = 0;
     QStringList storageFailures;
+    std::function<void(const QString&)> onConsoleLine;
     std::function<void()> onCommandCompleted;
     std::function<void()> onPortWriteError;
 };
