@@ -56,7 +56,7 @@ int main(int argc, char* argv[])
         box.exec();
         return 0;
     }
-    auto* consoleForm = new TConsoleForm(mainForm.get());
+    auto* consoleForm = new TConsoleForm(mainForm->showConsoleAction(), mainForm.get());
     mainForm->setConsoleForm(consoleForm);
     consoleForm->FormCreate(loadConsoleBounds(paths.IniFileName));
     mainForm->setPortSettingsForm(new TCOMportSettingsForm(mainForm.get()));

@@ -1,15 +1,14 @@
 #include "shell/tconsoleform.h"
 
-#include "shell/tmainform.h"
-
+#include <QAction>
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-TConsoleForm::TConsoleForm(TMainForm* mainForm)
-    : QWidget(mainForm, Qt::Window)
-    , m_mainForm(mainForm)
+TConsoleForm::TConsoleForm(QAction* showConsole, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_showConsole(showConsole)
     , Memo1(new QPlainTextEdit(this))
 {
     setObjectName(QStringLiteral("ConsoleForm"));
@@ -34,9 +33,14 @@ TConsoleForm::TConsoleForm(TMainForm* mainForm)
 
 void TConsoleForm::FormCreate(const WindowBounds& bounds)
 {
-    setVisible(m_mainForm->isConsoleChecked());
+    setVisible(m_showConsole->isChecked());
     move(bounds.Left, bounds.Top);
     resize(bounds.Width, bounds.Height);
+}
+
+void TConsoleForm::Showconsolewindow1Click()
+{
+    setVisible(m_showConsole->isChecked());
 }
 
 void TConsoleForm::appendLine(const QString& line)
@@ -60,7 +64,7 @@ WindowBounds TConsoleForm::bounds() const
 void TConsoleForm::closeEvent(QCloseEvent* event)
 {
     // Closing only hides the console; its lines stay and it goes on receiving new ones.
-    m_mainForm->consoleHidden();
+    m_showConsole->setChecked(false);
     hide();
     event->ignore();
 }

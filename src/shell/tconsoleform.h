@@ -4,8 +4,8 @@
 
 #include <QWidget>
 
+class QAction;
 class QPlainTextEdit;
-class TMainForm;
 
 // The exchange console "MODBUS interface": every request and reply as hexadecimal bytes, and a
 // line for each failed exchange. It lives from start-up to exit and is only shown and hidden.
@@ -17,11 +17,15 @@ public:
     // grow without bound.
     static constexpr int MaxLines = 10000;
 
-    explicit TConsoleForm(TMainForm* mainForm);
+    // showConsole: the main window's checkable menu entry "Обмен данными"; the console is visible
+    // exactly while it is checked.
+    TConsoleForm(QAction* showConsole, QWidget* parent);
 
-    // FormCreate: visible exactly when the main window's "Обмен данными" is checked, bounds from
-    // the configuration file.
+    // FormCreate: visible exactly when "Обмен данными" is checked, bounds from the configuration
+    // file.
     void FormCreate(const WindowBounds& bounds);
+    // Showconsolewindow1Click: the entry's check mark was toggled.
+    void Showconsolewindow1Click();
 
     void appendLine(const QString& line);
     QStringList lines() const;
@@ -31,6 +35,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TMainForm* m_mainForm;
+    QAction* m_showConsole;
     QPlainTextEdit* Memo1;
 };

@@ -118,7 +118,6 @@ void TMainForm::buildActions()
     connect(mHelp, &QAction::triggered, this, &TMainForm::mHelpClick);
     connect(mLink, &QAction::triggered, this, &TMainForm::mLinkClick);
     connect(mAbout, &QAction::triggered, this, &TMainForm::mAboutClick);
-    connect(Showconsolewindow1, &QAction::triggered, this, &TMainForm::Showconsolewindow1Click);
     connect(mComponents, &QAction::triggered, this, &TMainForm::bHideClick);
     connect(mSetupCom, &QAction::triggered, this, &TMainForm::mSetupComClick);
     connect(mDeviceAutostart, &QAction::triggered, this, &TMainForm::mDeviceAutostartClick);
@@ -554,6 +553,7 @@ void TMainForm::fillComponentRows()
 void TMainForm::setConsoleForm(TConsoleForm* console)
 {
     m_console = console;
+    connect(Showconsolewindow1, &QAction::triggered, console, &TConsoleForm::Showconsolewindow1Click);
 }
 
 void TMainForm::setAboutBox(TAboutBox* about)
@@ -618,21 +618,6 @@ void TMainForm::mAboutClick()
     m_about->activateWindow();
 }
 
-void TMainForm::Showconsolewindow1Click()
-{
-    if (m_console)
-        m_console->setVisible(Showconsolewindow1->isChecked());
-}
-
-bool TMainForm::isConsoleChecked() const
-{
-    return Showconsolewindow1->isChecked();
-}
-
-void TMainForm::consoleHidden()
-{
-    Showconsolewindow1->setChecked(false);
-}
 
 void TMainForm::AlarmTimer()
 {

@@ -62,10 +62,8 @@ public:
 
     PollCycle& poll() { return *m_poll; }
 
-    // The console shows itself exactly while "Обмен данными" is checked; its close button
-    // clears the check mark.
-    bool isConsoleChecked() const;
-    void consoleHidden();
+    // "Обмен данными": the console is shown exactly while it is checked.
+    QAction* showConsoleAction() const { return Showconsolewindow1; }
 
     const ProgramPaths& paths() const { return m_paths; }
     bool isClosed() const { return m_closed; }
@@ -124,7 +122,6 @@ private:
     void mHelpClick();
     void mLinkClick();
     void mAboutClick();
-    void Showconsolewindow1Click();
     void AlarmTimer();
     void bHideClick();
     void tbexClick(QAction* button);
