@@ -6,7 +6,9 @@
 #include "pollcycle_fakes.h"
 #include "pollcycle_simpair.h"
 
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 #include <set>
@@ -73,6 +75,7 @@ private slots:
     void droppedReplies_linkDownLoggedOnceThenResumed();
     void splitReply_joinedAndAccepted();
     void command_writtenAcknowledgedAndLogged();
+    void readPending_deliversBytesWithoutTheEventLoop();
 
 private:
     // Starts the simulator with `options` and a cycle on its line; collection on.
@@ -198,6 +201,33 @@ void PollCycleEndToEnd::command_writtenAcknowledgedAndLogged() {
     const qsizetype written = live->requests().indexOf(QStringLiteral("16:2:1=0401"));
     QTRY_VERIFY_WITH_TIMEOUT(live->requests().size() >= written + 17, WaitMs);
     QCOMPARE(live->requests().mid(written + 1, 16), allComponentRequests());
+}
+
+void PollCycleEndToEnd::readPending_deliversBytesWithoutTheEventLoop() {
+    SimPair sim;
+    QVERIFY(sim.start({}));
+    const QString device = sim.device();
+    TComPort port([device](int) { return device; });
+    QVERIFY(port.Open(0, 9600, 0));
+    std::vector<quint8> received;
+    QObject::connect(&port, &SerialPort::byteReceived, &port,
+                     [&received](quint8 b) { received.push_back(b); });
+
+    QVERIFY(!SendReadRequest(port, 1, 3, 0, 2).failed);
+    // No event is processed here: only ReadPending can hand the reply on.
+    const QDeadlineTimer deadline(5000);
+    while (received.size() < 9 && !deadline.hasExpired()) {
+        QThread::msleep(5);
+        port.ReadPending();
+    }
+    QCOMPARE(received.size(), size_t(9));
+    QCOMPARE(received[0], quint8(1));
+    QCOMPARE(received[1], quint8(3));
+    QCOMPARE(Crc16(received), quint16(0));
+    QVERIFY(port.IsOpen());
+    port.ReadPending(); // nothing more: no error, the port stays open
+    QVERIFY(port.IsOpen());
+    QCOMPARE(received.size(), size_t(9));
 }
 
 QTEST_GUILESS_MAIN(PollCycleEndToEnd)

@@ -283,6 +283,22 @@ void PollCycleTest::transitions_data() {
             QCOMPARE(h.view.lastWeighingText, QStringLiteral("#1\t11.75\t10:20:07"));
         }};
 
+    QTest::newRow("table's last row is another weighing: the first read corrects nothing")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.sink.lastId = 55;
+                          h.terminal.setCounters(7, 102);
+                      },
+                      QStringList{countersRequest()} + batchRequests(7, 2) +
+                          QStringList{rowRequest(0)},
+                      {},
+                      psReadWeight,
+                      1,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.sink.ids(), range(101, 102));
+                          QVERIFY(h.sink.corrections.empty());
+                      }};
+
     QTest::newRow("first start 0 -> 1000: 40 weighings 961..1000, no correction") << Transition{
         [](PollHarness& h) {
             h.cycle.PollState = psReadCounters;
