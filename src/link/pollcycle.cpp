@@ -267,6 +267,7 @@ void PollCycle::Watchdog() {
 void PollCycle::fail(QStringView consoleLine) {
     if (FailCount < std::numeric_limits<quint32>::max())
         ++FailCount;
+    m_countersStale = true;
     m_view.appendConsoleLine(consoleLine.toString());
     if (FailCount >= FailuresUntilDown) {
         // Until then the bytes of a rejected reply stay in front of the next ones, so a reply split
@@ -307,10 +308,18 @@ void PollCycle::succeed() {
         stepReadCounters();
         break;
     case psReadWeighing:
-        stepReadWeighing();
-        break;
     case psCheckLastWeighing:
-        stepCheckLastWeighing();
+        if (m_countersStale) {
+            // After a failed exchange this reply may show a ring that moved on since the
+            // counters were read: it is not used, the counters are read again and the batch (or
+            // the check) starts afresh from the last weighing stored.
+            PollState = psReadCounters;
+            break;
+        }
+        if (PollState == psReadWeighing)
+            stepReadWeighing();
+        else
+            stepCheckLastWeighing();
         break;
     case psSendCommand:
         stepSendCommand();
@@ -381,6 +390,7 @@ void PollCycle::stepReadCounters() {
     }
     const int h = *head;
     const quint32 W = Terminal.image.WeighingCounter();
+    m_countersStale = false;
     if (W < StoredCounter) {
         // The terminal's counter went back (a reset): its numbers start again from W.
         StoredCounter = W;
@@ -468,6 +478,10 @@ bool PollCycle::storeNextWeighing(int slot) {
     if (!TotalsDirty && record.Component != LastComponent)
         TotalsDirty = true;
     LastComponent = record.Component;
+    // The weighing is seen: a later change of the newest slot's weight is measured against it
+    // (else a change back to the weight seen before the batch would go unnoticed).
+    if (!std::isnan(record.Weight))
+        LastSeenWeight = record.Weight;
     return true;
 }
 

@@ -116,7 +116,7 @@ public:
     quint32 BatchRemaining = 0;
     bool BatchFirstReply = false;
     qint32 LastComponent = 0;    // Component of the last weighing stored
-    float LastSeenWeight = 0.0f; // Weight of the newest slot as last seen by the check step
+    float LastSeenWeight = 0.0f; // Weight of the newest weighing as last stored or checked
 
 private:
     void fail(QStringView reason);
@@ -145,4 +145,8 @@ private:
     // Storing (correcting) failed and the operator was told; cleared by the next success.
     bool m_storeFailing = false;
     bool m_correctFailing = false;
+    // An exchange failed since the counters were last read: time has passed unobserved, and the
+    // terminal may have moved its ring on, so slots chosen from those counters may hold newer
+    // weighings. Cleared by the next counters reply.
+    bool m_countersStale = false;
 };

@@ -22,6 +22,8 @@ struct Transition {
     qint32 state = psIdle;
     qint32 index = -1; // PollIndex afterwards; -1 leaves it unchecked
     std::function<void(PollHarness&)> verify;
+    // Called before exchange i (0-based): the terminal changes while the cycle runs.
+    std::function<void(PollHarness&, int i)> before = {};
 };
 
 constexpr int BaseHead = 7;
@@ -506,6 +508,85 @@ void PollCycleTest::transitions_data() {
             QCOMPARE(h.view.storageFailures, QStringList{failure});
         }};
 
+    QTest::newRow("a failure inside a batch: next reply unused, fresh counters restart it")
+        << Transition{
+               [](PollHarness& h) {
+                   h.cycle.PollState = psReadCounters;
+                   h.terminal.setCounters(7, 103);
+               },
+               QStringList{countersRequest(), slotRequest(4), slotRequest(5), slotRequest(6),
+                           slotRequest(6), countersRequest()} +
+                   batchRequests(12, 40) + QStringList{rowRequest(0)},
+               {Reply::Answer, Reply::Answer, Reply::Answer, Reply::Drop},
+               psReadWeight,
+               1,
+               [](PollHarness& h) {
+                   // 102..108 left the ring unread; nothing newer is stored under their numbers.
+                   std::vector<quint32> expected = {101};
+                   const std::vector<quint32> newer = range(109, 148);
+                   expected.insert(expected.end(), newer.begin(), newer.end());
+                   QCOMPARE(h.sink.ids(), expected);
+                   QCOMPARE(h.sink.stored[0].weight, slotWeight(5));
+                   for (size_t i = 1; i < h.sink.stored.size(); ++i)
+                       QCOMPARE(h.sink.stored[i].weight,
+                                500.0f + float(FakeTerminal::slotOf(12, 148, h.sink.stored[i].id)));
+                   QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(4)});
+               },
+               [](PollHarness& h, int i) {
+                   if (i != 4)
+                       return;
+                   // During the outage the terminal recorded 45 more weighings.
+                   for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
+                       h.terminal.setWeighing(slot, 500.0f + float(slot), 0);
+                   h.terminal.setCounters(12, 148);
+               }};
+
+    QTest::newRow("a failure before the check: its reply unused, no foreign correction")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psCheckLastWeighing;
+                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
+                      },
+                      QStringList{slotRequest(BaseHead), slotRequest(BaseHead), countersRequest()} +
+                          batchRequests(8, 40) + QStringList{rowRequest(0)},
+                      {Reply::Drop},
+                      psReadWeight,
+                      1,
+                      [](PollHarness& h) {
+                          QVERIFY(h.sink.corrections.empty());
+                          QCOMPARE(h.sink.ids(), range(102, 141));
+                      },
+                      [](PollHarness& h, int i) {
+                          if (i != 1)
+                              return;
+                          // 41 weighings later slot 7 holds weighing 141, not the stored 100.
+                          for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
+                              h.terminal.setWeighing(slot, 500.0f + float(slot), 0);
+                          h.terminal.setCounters(8, 141);
+                      }};
+
+    QTest::newRow("newest weight changed back to the weight seen before the batch: corrected")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.cycle.PollCycleCount = 7;
+                          h.sink.lastId = 77; // the first read corrects nothing
+                          h.terminal.setCounters(8, 101);
+                          h.terminal.setWeighing(8, 25.0f, 0);
+                      },
+                      {countersRequest(), slotRequest(7), slotRequest(8), rowRequest(0),
+                       weightRequest(), countersRequest(), slotRequest(8), rowRequest(0)},
+                      {},
+                      psReadWeight,
+                      1,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.sink.ids(), std::vector<quint32>{101});
+                          QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(7)});
+                          QCOMPARE(h.cycle.LastSeenWeight, slotWeight(7));
+                      },
+                      [](PollHarness& h, int i) {
+                          if (i == 4) // the terminal's newest weight goes back to 11.75
+                              h.terminal.setWeighing(8, slotWeight(7), 0);
+                      }};
+
     QTest::newRow("command not acknowledged -> written again")
         << Transition{[](PollHarness& h) {
                           h.cycle.PollState = psSendCommand;
@@ -626,8 +707,11 @@ void PollCycleTest::transitions() {
     baseline(h);
     if (t.setup)
         t.setup(h);
-    for (int i = 0; i < t.requests.size(); ++i)
+    for (int i = 0; i < t.requests.size(); ++i) {
+        if (t.before)
+            t.before(h, i);
         h.exchange(size_t(i) < t.replies.size() ? t.replies[size_t(i)] : Reply::Answer);
+    }
 
     QCOMPARE(h.requests, t.requests);
     QCOMPARE(h.cycle.PollState, t.state);
