@@ -6,12 +6,13 @@
 #include "link/tcomport.h"
 #include "link/tcomportsettingsform.h"
 #include "shell/appinfo.h"
-#include "shell/colorvalue.h"
 #include "shell/eventlog.h"
 #include "shell/taboutbox.h"
 #include "shell/tconsoleform.h"
 #include "weighings/statuspanels.h"
+#include "weighings/tcomponentslist.h"
 #include "weighings/tstatusbar.h"
+#include "weighings/tweighingsgrid.h"
 #include "weighings/weighingstable.h"
 #include "weighings/weighingstore.h"
 #include "shell/profilefile.h"
@@ -262,45 +263,27 @@ void TMainForm::buildCentralArea()
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
     Splitter1->setChildrenCollapsible(false);
 
-    lvComponents = new QTreeWidget(Splitter1);
-    lvComponents->setObjectName(QStringLiteral("lvComponents"));
-    lvComponents->setColumnCount(4);
-    lvComponents->setHeaderLabels({QStringLiteral("Номер компонента"),
-                                   QStringLiteral("Сумма компонента"),
-                                   QStringLiteral("Количество отвесов компонента"),
-                                   QStringLiteral("Дата обнуления компонента")});
-    lvComponents->setRootIsDecorated(false);
-    lvComponents->setUniformRowHeights(true);
-    lvComponents->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lvComponents->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvComponents->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvComponents->setMinimumWidth(64);
-    // Width limits of the four columns: 16..100, 16..200, 16..100, 16..200 pixels.
-    QHeaderView* header = lvComponents->header();
-    header->setMinimumSectionSize(16);
-    header->setMaximumSectionSize(200);
-    header->setStretchLastSection(false);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int newSize) {
-        constexpr std::array<int, 4> maxWidth{100, 200, 100, 200};
-        if (column >= 0 && column < 4 && newSize > maxWidth[column])
-            lvComponents->setColumnWidth(column, maxWidth[column]);
-    });
-    lvComponents->setToolTip(
-        QStringLiteral("Двойной клик для выбора компонента в окне компонентов справа"));
+    lvComponents = new TComponentsList(Splitter1);
     lvComponents->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvComponents, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         pmComponents->popup(lvComponents->viewport()->mapToGlobal(pos));
     });
+    connect(lvComponents, &TComponentsList::componentDoubleClicked, this, [this](int row) {
+        ComboBox1->setCurrentIndex(row);
+        SetFilterExecute();
+    });
+    connect(CopyC, &QAction::triggered, lvComponents, &TComponentsList::CopyCClick);
+    connect(SelectAllC, &QAction::triggered, lvComponents, &TComponentsList::SelectAllCClick);
+    connect(FontC, &QAction::triggered, lvComponents, &TComponentsList::FontClick);
+    connect(mFontSetup, &QAction::triggered, lvComponents, &TComponentsList::FontClick);
 
-    DBGridEh1 = new QTableView(Splitter1);
-    DBGridEh1->setObjectName(QStringLiteral("DBGridEh1"));
+    DBGridEh1 = new TWeighingsGrid(Splitter1);
     DBGridEh1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGridEh1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupMenu1->popup(DBGridEh1->viewport()->mapToGlobal(pos));
     });
-    connect(Splitter1, &QSplitter::splitterMoved, this,
-            [this] { m_componentsWidth = lvComponents->width(); });
+    connect(WeightsFont, &QAction::triggered, DBGridEh1, &TWeighingsGrid::WeightsFontExecute);
+    connect(DBGridEh1, &TWeighingsGrid::recordDeleted, this, &TMainForm::Table1AfterDelete);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
     layout->addWidget(Splitter1, 1);
@@ -411,9 +394,15 @@ QString TMainForm::initialise()
 
     DateTimePicker1->setDate(QDate::currentDate());
     refreshRecordCount(m_poll->StoredCounter);
+    DBGridEh1->setTable(Table1.get());
+    SetFilterExecute();
+    DBGridEh1->goToLastRow();
+    // The filter follows the operator's choice from now on.
+    connect(DateTimePicker1, &QDateEdit::dateChanged, this, &TMainForm::SetFilterExecute);
+    connect(ComboBox1, &QComboBox::activated, this, &TMainForm::SetFilterExecute);
+    connect(SetFilter, &QAction::triggered, this, &TMainForm::SetFilterExecute);
     mDeviceAutostart->setChecked(m_poll->Autoscan);
     LabelShippingWeight->setText(QStringLiteral("#1\t0\t--:--"));
-    fillComponentRows();
     m_poll->Start();
     ApplyButtons();
     ApplyShowComponents();
@@ -477,11 +466,11 @@ void TMainForm::applySettings(const AppSettings& s)
     m_poll->StoredCounter = s.StoredCounter;
     move(s.MainWindow.Left, s.MainWindow.Top);
     resize(s.MainWindow.Width, s.MainWindow.Height);
-    applyComponentsFont(s.ComponentsFont);
-    for (int column = 0; column < 4; ++column)
-        lvComponents->setColumnWidth(column, s.ComponentColumns[column]);
-    m_componentsWidth = s.ComponentsWidth;
+    lvComponents->applyListFont(s.ComponentsFont);
+    lvComponents->setColumnWidths(s.ComponentColumns);
+    lvComponents->setListWidth(s.ComponentsWidth);
     Splitter1->setSizes({s.ComponentsWidth, qMax(1, width() - s.ComponentsWidth)});
+    DBGridEh1->setColumnWidths(s.GridColumnWidths);
     m_buttons.Buttons = s.Buttons;
     AllowMultiple = s.AllowMultiple;
     Autorun = s.Autorun;
@@ -501,53 +490,24 @@ AppSettings TMainForm::collectSettings() const
     s.MainWindow = {y(), x(), width(), height()};
     if (m_console)
         s.ConsoleForm = m_console->bounds();
-    s.ComponentsFont = componentsFont();
-    for (int column = 0; column < 4; ++column)
-        s.ComponentColumns[column] = lvComponents->columnWidth(column);
-    s.ComponentsWidth = m_componentsWidth;
+    s.ComponentsFont = lvComponents->listFont();
+    s.ComponentColumns = lvComponents->columnWidths();
+    s.ComponentsWidth = lvComponents->listWidth();
+    s.GridColumnWidths = DBGridEh1->columnWidths();
     s.Buttons = m_buttons.Buttons;
     s.AllowMultiple = AllowMultiple;
     s.Autorun = Autorun;
     return s;
 }
 
-void TMainForm::applyComponentsFont(const ListFont& stored)
+void TMainForm::SetFilterExecute()
 {
-    QFont font(stored.Name, stored.Size);
-    font.setBold(stored.StyleBold);
-    font.setItalic(stored.StyleItalic);
-    font.setUnderline(stored.StyleUnderline);
-    font.setStrikeOut(stored.StyleStrikeOut);
-    lvComponents->setFont(font);
-    QPalette palette = lvComponents->palette();
-    palette.setColor(QPalette::Text, colorFromValue(stored.Color));
-    lvComponents->setPalette(palette);
-    m_componentsFontColor = stored.Color;
+    DBGridEh1->SetFilterExecute(DateTimePicker1->date(), ComboBox1->currentIndex() + 1);
 }
 
-ListFont TMainForm::componentsFont() const
+void TMainForm::Table1AfterDelete()
 {
-    const QFont font = lvComponents->font();
-    ListFont stored;
-    stored.Size = font.pointSize() > 0 ? font.pointSize() : m_settings.ComponentsFont.Size;
-    stored.Color = m_componentsFontColor;
-    stored.Name = font.family();
-    stored.StyleBold = font.bold();
-    stored.StyleItalic = font.italic();
-    stored.StyleUnderline = font.underline();
-    stored.StyleStrikeOut = font.strikeOut();
-    return stored;
-}
-
-void TMainForm::fillComponentRows()
-{
-    lvComponents->clear();
-    for (int i = 0; i < 16; ++i) {
-        auto* item = new QTreeWidgetItem(lvComponents);
-        item->setText(0, QString::number(i + 1));
-        for (int column = 1; column <= 3; ++column)
-            item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    }
+    WriteLog(QStringLiteral("Database: record deleted"));
 }
 
 void TMainForm::setConsoleForm(TConsoleForm* console)
@@ -630,6 +590,7 @@ void TMainForm::AlarmTimer()
 void TMainForm::createLink()
 {
     m_store = new WeighingStore(*Table1, &QDate::currentDate, this);
+    connect(m_store, &WeighingStore::tableChanged, DBGridEh1, &TWeighingsGrid::tableChanged);
     connect(m_store, &WeighingStore::recordCountChanged, this, [this](qint64 rows, quint32 counter) {
         StatusBar->setPanelText(2, StatusPanels::recordCountText(rows, counter));
     });
@@ -711,12 +672,7 @@ void TMainForm::setLastWeighingText(const QString& text)
 void TMainForm::setComponentRow(int row, const QString& sum, const QString& count,
                                 const QString& date)
 {
-    QTreeWidgetItem* item = lvComponents->topLevelItem(row);
-    if (!item)
-        return;
-    item->setText(1, sum);
-    item->setText(2, count);
-    item->setText(3, date);
+    lvComponents->setComponentRow(row, sum, count, date);
 }
 
 void TMainForm::setPortStatusText(const QString& text)

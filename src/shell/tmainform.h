@@ -31,7 +31,9 @@ class QtPollTimers;
 class TComPort;
 class TCOMportSettingsForm;
 class TIOForm;
+class TComponentsList;
 class TStatusBar;
+class TWeighingsGrid;
 class WeighingStore;
 class WeighingsTable;
 
@@ -113,9 +115,8 @@ private:
 
     void applySettings(const AppSettings& s);
     AppSettings collectSettings() const;
-    void fillComponentRows();
-    void applyComponentsFont(const ListFont& stored);
-    ListFont componentsFont() const;
+    void SetFilterExecute();
+    void Table1AfterDelete();
 
     // Handlers of the shell's own menu entries.
     void mExitClick();
@@ -151,10 +152,6 @@ private:
     // Settings kept as read until the window that owns them exists (grid column widths, the
     // list's font colour as stored).
     AppSettings m_settings;
-    // The list's font colour as stored: a system colour keeps its stored value.
-    quint32 m_componentsFontColor = 0;
-    // Width of the totals list as the operator left it (it may be hidden).
-    int m_componentsWidth = 400;
 
     QList<QIcon> m_imageList1; // tool bar, 32 x 32
     QPointer<TConsoleForm> m_console;
@@ -168,8 +165,8 @@ private:
     QAction* separator2 = nullptr;
     std::array<QAction*, 8> tbex{};
     QSplitter* Splitter1 = nullptr;
-    QTreeWidget* lvComponents = nullptr;
-    QTableView* DBGridEh1 = nullptr;
+    TComponentsList* lvComponents = nullptr;
+    TWeighingsGrid* DBGridEh1 = nullptr;
     QFrame* Panel1 = nullptr;
     QGroupBox* gbWeight = nullptr;
     QLabel* LabelWeight = nullptr;
