@@ -349,38 +349,29 @@ TableStatus WeighingsTable::readView() {
     if (!m_open)
         return {notOpen(what)};
 
+    // Apart, the count and the bound are each fast (an index count, an index seek); in one
+    // statement SQLite walks the rows for both. A read transaction holds them to one state of the
+    // file.
+    const QString where =
+        m_filtered ? QStringLiteral(" WHERE CompDateTime = ? AND Component = ?") : QString();
+    const QVariantList values = m_filtered ? filterValues() : QVariantList{};
     ViewSnapshot view;
     view.valid = true;
-    QString reason;
-    if (m_filtered) {
-        // One statement, so the count and the bound come from one state of the file.
-        reason = execute(QStringLiteral("SELECT count(*), max(rowid) FROM weights_data "
-                                        "WHERE CompDateTime = ? AND Component = ?"),
-                         filterValues(), [&](QSqlQuery& query) {
-                             if (query.next()) {
-                                 view.count = query.value(0).toLongLong();
-                                 view.highRowid = query.value(1).toLongLong();
-                             }
+    QString reason = execute(QStringLiteral("BEGIN"));
+    if (reason.isEmpty()) {
+        reason = execute(QStringLiteral("SELECT max(rowid) FROM weights_data") + where, values,
+                         [&](QSqlQuery& query) {
+                             if (query.next())
+                                 view.highRowid = query.value(0).toLongLong();
                          });
-    } else {
-        // Apart, each of the two is fast (a b-tree count, a b-tree seek); together they would be a
-        // scan. A read transaction holds them to one state of the file.
-        reason = execute(QStringLiteral("BEGIN"));
         if (reason.isEmpty()) {
-            reason = execute(QStringLiteral("SELECT max(rowid) FROM weights_data"), {},
+            reason = execute(QStringLiteral("SELECT count(*) FROM weights_data") + where, values,
                              [&](QSqlQuery& query) {
                                  if (query.next())
-                                     view.highRowid = query.value(0).toLongLong();
+                                     view.count = query.value(0).toLongLong();
                              });
-            if (reason.isEmpty()) {
-                reason = execute(QStringLiteral("SELECT count(*) FROM weights_data"), {},
-                                 [&](QSqlQuery& query) {
-                                     if (query.next())
-                                         view.count = query.value(0).toLongLong();
-                                 });
-            }
-            execute(QStringLiteral("COMMIT"));
         }
+        execute(QStringLiteral("COMMIT"));
     }
     if (!reason.isEmpty())
         return {failure(what, reason)};
