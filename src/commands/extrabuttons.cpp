@@ -8,15 +8,13 @@ namespace {
 constexpr double OneMinute = double(0.00069444446f);
 
 // The minute an alarm is set for and the minute of a clock reading compare as these texts.
-QString minuteText(const QDateTime& moment)
-{
+QString minuteText(const QDateTime& moment) {
     return moment.toString(QStringLiteral("dd.MM.yy hh:mm"));
 }
 
 } // namespace
 
-void ExtraButtons::AlarmTimer(const QDateTime& now, const DispatchCommand& dispatch)
-{
+void ExtraButtons::AlarmTimer(const QDateTime& now, const DispatchCommand& dispatch) {
     for (int n = 1; n <= ExtraButtonCount; ++n) {
         const buttons_t& record = Buttons[n - 1];
         AlarmFlags& flags = Flags[n - 1];
@@ -30,8 +28,7 @@ void ExtraButtons::AlarmTimer(const QDateTime& now, const DispatchCommand& dispa
 }
 
 void ExtraButtons::checkOneTimeAlarm(const buttons_t& record, AlarmFlags& flags,
-                                     const QDateTime& now)
-{
+                                     const QDateTime& now) {
     if (!flags.OneTimeAlarmLatch) {
         const QDateTime alarmAt = fromDateTimeValue(record.DateTime);
         if (alarmAt.isValid() && minuteText(alarmAt) == minuteText(now)) {
@@ -46,10 +43,9 @@ void ExtraButtons::checkOneTimeAlarm(const buttons_t& record, AlarmFlags& flags,
 }
 
 void ExtraButtons::checkDailyAlarm(const buttons_t& record, AlarmFlags& flags,
-                                   const QDateTime& now)
-{
-    const bool inMinute = record.AlarmHours == now.time().hour() &&
-                          record.AlarmMinutes == now.time().minute();
+                                   const QDateTime& now) {
+    const bool inMinute =
+        record.AlarmHours == now.time().hour() && record.AlarmMinutes == now.time().minute();
     if (!flags.DailyAlarmLatch) {
         if (inMinute) {
             flags.AlarmFired = true;
@@ -61,8 +57,7 @@ void ExtraButtons::checkDailyAlarm(const buttons_t& record, AlarmFlags& flags,
         flags.DailyAlarmLatch = false;
 }
 
-std::optional<ButtonAlarm> ExtraButtons::buttonAlarm(int button) const
-{
+std::optional<ButtonAlarm> ExtraButtons::buttonAlarm(int button) const {
     if (button < 1 || button > ExtraButtonCount)
         return std::nullopt;
     const buttons_t& record = Buttons[button - 1];
@@ -74,8 +69,7 @@ std::optional<ButtonAlarm> ExtraButtons::buttonAlarm(int button) const
     return alarm;
 }
 
-void ExtraButtons::clearAlarmFired(int button)
-{
+void ExtraButtons::clearAlarmFired(int button) {
     if (button >= 1 && button <= ExtraButtonCount)
         Flags[button - 1].AlarmFired = false;
 }

@@ -6,16 +6,14 @@
 
 namespace {
 
-QString lampStyle(bool on)
-{
+QString lampStyle(bool on) {
     return on ? QStringLiteral("QFrame { background: #FF0000; border: 1px solid palette(dark); "
                                "border-radius: 3px; }")
               : QStringLiteral("QFrame { background: palette(button); border: 1px solid "
                                "palette(dark); border-radius: 3px; }");
 }
 
-void addLamps(QGroupBox* group, int firstShape)
-{
+void addLamps(QGroupBox* group, int firstShape) {
     for (int k = 1; k <= 8; ++k) {
         auto* lamp = new QFrame(group);
         lamp->setObjectName(QStringLiteral("Shape%1").arg(firstShape + k - 1));
@@ -28,8 +26,7 @@ void addLamps(QGroupBox* group, int firstShape)
 } // namespace
 
 TIOForm::TIOForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint)
-{
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("IOForm"));
     setWindowTitle(QStringLiteral("Состояние входов/выходов"));
     setFixedSize(169, 120);
@@ -46,26 +43,22 @@ TIOForm::TIOForm(QWidget* parent)
     addLamps(outputs, 9);
 }
 
-void TIOForm::ShowInputs(quint8 InputBits)
-{
+void TIOForm::ShowInputs(quint8 InputBits) {
     showBits(1, InputBits);
 }
 
-void TIOForm::ShowOutputs(quint8 OutputBits)
-{
+void TIOForm::ShowOutputs(quint8 OutputBits) {
     showBits(9, OutputBits);
 }
 
-void TIOForm::showBits(int firstShape, quint8 bits)
-{
+void TIOForm::showBits(int firstShape, quint8 bits) {
     for (int k = 1; k <= 8; ++k) {
         if (auto* lamp = findChild<QFrame*>(QStringLiteral("Shape%1").arg(firstShape + k - 1)))
             lamp->setStyleSheet(lampStyle(bits & (1u << (k - 1))));
     }
 }
 
-void TIOForm::closeEvent(QCloseEvent* event)
-{
+void TIOForm::closeEvent(QCloseEvent* event) {
     emit closedByOperator();
     hide();
     event->ignore();

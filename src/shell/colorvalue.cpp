@@ -9,8 +9,7 @@ constexpr quint32 SystemColorFlag = 0x80000000u;
 
 // The system colours that have a counterpart in the palette; the others fall back to the text
 // colour, which keeps the list readable.
-QColor systemColor(quint32 index)
-{
+QColor systemColor(quint32 index) {
     const QPalette palette = QApplication::palette();
     switch (index) {
     case 5: // window
@@ -40,8 +39,7 @@ QColor systemColor(quint32 index)
 
 } // namespace
 
-QColor colorFromValue(quint32 value)
-{
+QColor colorFromValue(quint32 value) {
     if (value & SystemColorFlag)
         return systemColor(value & 0xFFu);
     if (value > 0xFFFFFFu) // clNone, clDefault and other special values
@@ -49,7 +47,6 @@ QColor colorFromValue(quint32 value)
     return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 
-quint32 valueFromColor(const QColor& color)
-{
+quint32 valueFromColor(const QColor& color) {
     return quint32(color.red()) | (quint32(color.green()) << 8) | (quint32(color.blue()) << 16);
 }

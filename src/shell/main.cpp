@@ -19,8 +19,7 @@
 #include <memory>
 
 // The program ignores its command line and ends with exit code 0 in every case.
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KDM"));
     QApplication::setApplicationVersion(AppInfo::Version);
@@ -29,9 +28,9 @@ int main(int argc, char* argv[])
     // SIGTERM and SIGINT close whatever is on screen in order, from the first moment on.
     TerminationSignals termination;
 
-    const ProgramPaths paths = resolveProgramPaths(
-        QApplication::applicationFilePath(),
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    const ProgramPaths paths =
+        resolveProgramPaths(QApplication::applicationFilePath(),
+                            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 
     const bool allowMultiple = readAllowMultiple(paths.IniFileName);
     SingleInstanceGuard guard(QDir::tempPath());

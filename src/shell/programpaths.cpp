@@ -8,16 +8,14 @@ namespace {
 
 // QFileInfo::isWritable() only reads the permission bits; a read-only mount or an ACL can still
 // refuse. Creating a file is the test that matches what the program will do later.
-bool folderAcceptsFiles(const QString& folder)
-{
+bool folderAcceptsFiles(const QString& folder) {
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kdm-write-probe-XXXXXX")));
     return probe.open();
 }
 
 } // namespace
 
-ProgramPaths resolveProgramPaths(const QString& exePath, const QString& userDataFolder)
-{
+ProgramPaths resolveProgramPaths(const QString& exePath, const QString& userDataFolder) {
     const QFileInfo exe(exePath);
     QString folder = exe.absolutePath();
     if (!folderAcceptsFiles(folder) && !userDataFolder.isEmpty()) {

@@ -10,8 +10,7 @@
 #include <QUrl>
 
 TAboutBox::TAboutBox(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
-{
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("О программе KDM"));
     setFixedSize(298, 213);
@@ -45,7 +44,8 @@ TAboutBox::TAboutBox(QWidget* parent)
 
     auto* site = new QLabel(panel);
     site->setObjectName(QStringLiteral("Site"));
-    site->setText(QStringLiteral("<a href=\"%1\" style=\"color:blue\">%1</a>").arg(AppInfo::MakerSite));
+    site->setText(
+        QStringLiteral("<a href=\"%1\" style=\"color:blue\">%1</a>").arg(AppInfo::MakerSite));
     site->setTextFormat(Qt::RichText);
     site->setCursor(Qt::PointingHandCursor);
     site->setGeometry(96, 88, 176, 16);
@@ -56,7 +56,8 @@ TAboutBox::TAboutBox(QWidget* parent)
     author->setObjectName(QStringLiteral("Copyright"));
     author->setGeometry(8, 116, 264, 16);
 
-    auto* comments = new QLabel(QStringLiteral("Вопросы и предложения: через сайт производителя"), panel);
+    auto* comments =
+        new QLabel(QStringLiteral("Вопросы и предложения: через сайт производителя"), panel);
     comments->setObjectName(QStringLiteral("Comments"));
     comments->setWordWrap(true);
     comments->setGeometry(8, 134, 264, 24);
@@ -68,8 +69,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     connect(ok, &QPushButton::clicked, this, &QDialog::hide);
 }
 
-void TAboutBox::keyPressEvent(QKeyEvent* event)
-{
+void TAboutBox::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         hide();
         return;

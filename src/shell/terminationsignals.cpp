@@ -10,8 +10,7 @@
 namespace {
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
-{
+void onSignal(int) {
     // Only async-signal-safe work here: one byte into the pipe wakes the event loop.
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
@@ -20,8 +19,7 @@ void onSignal(int)
 #endif
 
 TerminationSignals::TerminationSignals(QObject* parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
 #ifdef Q_OS_UNIX
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
@@ -40,8 +38,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
 #endif
 }
 
-TerminationSignals::~TerminationSignals()
-{
+TerminationSignals::~TerminationSignals() {
 #ifdef Q_OS_UNIX
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);

@@ -7,6 +7,7 @@
 #include "link/tcomportsettingsform.h"
 #include "shell/appinfo.h"
 #include "shell/eventlog.h"
+#include "shell/profilefile.h"
 #include "shell/taboutbox.h"
 #include "shell/tconsoleform.h"
 #include "weighings/statuspanels.h"
@@ -15,7 +16,6 @@
 #include "weighings/tweighingsgrid.h"
 #include "weighings/weighingstable.h"
 #include "weighings/weighingstore.h"
-#include "shell/profilefile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,8 +43,7 @@
 
 namespace {
 
-QIcon imageListIcon(int index)
-{
+QIcon imageListIcon(int index) {
     return QIcon(QStringLiteral(":/icons/toolbar/%1.svg").arg(index, 2, 10, QLatin1Char('0')));
 }
 
@@ -55,8 +54,7 @@ constexpr int AlarmIntervalMs = 2500;
 
 TMainForm::TMainForm(const ProgramPaths& paths, QWidget* parent)
     : QMainWindow(parent)
-    , m_paths(paths)
-{
+    , m_paths(paths) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(AppInfo::Title);
     setWindowIcon(QIcon(QStringLiteral(":/icons/kdm.svg")));
@@ -74,8 +72,7 @@ TMainForm::TMainForm(const ProgramPaths& paths, QWidget* parent)
 
 TMainForm::~TMainForm() = default;
 
-QAction* TMainForm::makeAction(const QString& objectName, const QString& text, int menuImage)
-{
+QAction* TMainForm::makeAction(const QString& objectName, const QString& text, int menuImage) {
     auto* action = new QAction(text, this);
     action->setObjectName(objectName);
     if (menuImage >= 0)
@@ -83,8 +80,7 @@ QAction* TMainForm::makeAction(const QString& objectName, const QString& text, i
     return action;
 }
 
-void TMainForm::buildActions()
-{
+void TMainForm::buildActions() {
     mNew = makeAction(QStringLiteral("mNew"), QStringLiteral("Обновить данные"), 11);
     Print = makeAction(QStringLiteral("Print"), QStringLiteral("Печать"), 16);
     PageSetup = makeAction(QStringLiteral("PageSetup"), QStringLiteral("Параметры страницы"));
@@ -125,8 +121,7 @@ void TMainForm::buildActions()
     connect(mIOstate, &QAction::triggered, this, &TMainForm::mIOstateClick);
 }
 
-void TMainForm::buildMenu()
-{
+void TMainForm::buildMenu() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
 
@@ -194,8 +189,7 @@ void TMainForm::buildMenu()
     pmComponents->addAction(FontC);
 }
 
-void TMainForm::buildToolBar()
-{
+void TMainForm::buildToolBar() {
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
@@ -251,8 +245,7 @@ void TMainForm::buildToolBar()
     }
 }
 
-void TMainForm::buildCentralArea()
-{
+void TMainForm::buildCentralArea() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("Central"));
     auto* layout = new QVBoxLayout(central);
@@ -297,8 +290,7 @@ void TMainForm::buildCentralArea()
     setCentralWidget(central);
 }
 
-void TMainForm::buildPanel1(QWidget* parent)
-{
+void TMainForm::buildPanel1(QWidget* parent) {
     Panel1 = new QFrame(parent);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedHeight(60);
@@ -312,9 +304,9 @@ void TMainForm::buildPanel1(QWidget* parent)
     XchangeFreqDisp = new QFrame(gbWeight);
     XchangeFreqDisp->setObjectName(QStringLiteral("XchangeFreqDisp"));
     XchangeFreqDisp->setFixedSize(10, 10);
-    XchangeFreqDisp->setStyleSheet(QStringLiteral(
-        "#XchangeFreqDisp { border: 1px solid palette(dark); border-radius: 3px; "
-        "background: palette(button); }"));
+    XchangeFreqDisp->setStyleSheet(
+        QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); border-radius: 3px; "
+                       "background: palette(button); }"));
     LabelWeight = new QLabel(QStringLiteral("--"), gbWeight);
     LabelWeight->setObjectName(QStringLiteral("LabelWeight"));
     LabelWeight->setFont(QFont(QStringLiteral("Century Gothic"), 14, QFont::Bold));
@@ -362,8 +354,7 @@ void TMainForm::buildPanel1(QWidget* parent)
     row->addStretch(1);
 }
 
-void TMainForm::buildTimers()
-{
+void TMainForm::buildTimers() {
     // TimerSend, TimerTimeout and TimerMB belong to the poll cycle (createLink).
     Alarm = new QTimer(this);
     Alarm->setObjectName(QStringLiteral("Alarm"));
@@ -372,8 +363,7 @@ void TMainForm::buildTimers()
     Alarm->start();
 }
 
-QString TMainForm::initialise()
-{
+QString TMainForm::initialise() {
     // Steps 1 and 2 (the widgets and the eight empty button records) ran in the constructor.
     WriteLog(QStringLiteral("* Program start."));
     if (QString error = openWeighingsTable(); !error.isEmpty())
@@ -409,8 +399,7 @@ QString TMainForm::initialise()
     return {};
 }
 
-void TMainForm::ApplyButtons()
-{
+void TMainForm::ApplyButtons() {
     for (int n = 1; n <= ExtraButtonCount; ++n) {
         auto* button = findChild<QAction*>(QStringLiteral("tbex%1").arg(n));
         if (!button)
@@ -425,36 +414,32 @@ void TMainForm::ApplyButtons()
     }
 }
 
-void TMainForm::ApplyShowComponents()
-{
+void TMainForm::ApplyShowComponents() {
     lvComponents->setVisible(ShowComponents);
     mComponents->setChecked(ShowComponents);
 }
 
-void TMainForm::bHideClick()
-{
+void TMainForm::bHideClick() {
     ShowComponents = !ShowComponents;
     ApplyShowComponents();
 }
 
-QString TMainForm::openWeighingsTable()
-{
+QString TMainForm::openWeighingsTable() {
     QDir().mkpath(m_paths.dbFolder);
     Table1 = std::make_unique<WeighingsTable>(m_paths.dbFile);
-    WriteLog(Table1->Exists() ? QStringLiteral("Database: Table opened.")
-                              : QStringLiteral("Database: Table does not exist. Creating new table."));
+    WriteLog(Table1->Exists()
+                 ? QStringLiteral("Database: Table opened.")
+                 : QStringLiteral("Database: Table does not exist. Creating new table."));
     const auto opened = Table1->Open();
     return opened.ok() ? QString() : opened.error;
 }
 
-void TMainForm::refreshRecordCount(quint32 counter)
-{
+void TMainForm::refreshRecordCount(quint32 counter) {
     const auto rows = Table1->totalRowCount();
     StatusBar->setPanelText(2, StatusPanels::recordCountText(rows.ok() ? rows.value : 0, counter));
 }
 
-void TMainForm::applySettings(const AppSettings& s)
-{
+void TMainForm::applySettings(const AppSettings& s) {
     m_settings = s;
     m_poll->ComportIndex = s.ComportIndex;
     m_poll->BaudrateIndex = s.BaudrateIndex;
@@ -476,8 +461,7 @@ void TMainForm::applySettings(const AppSettings& s)
     Autorun = s.Autorun;
 }
 
-AppSettings TMainForm::collectSettings() const
-{
+AppSettings TMainForm::collectSettings() const {
     AppSettings s = m_settings;
     s.ComportIndex = m_poll->ComportIndex;
     s.BaudrateIndex = m_poll->BaudrateIndex;
@@ -500,30 +484,25 @@ AppSettings TMainForm::collectSettings() const
     return s;
 }
 
-void TMainForm::SetFilterExecute()
-{
+void TMainForm::SetFilterExecute() {
     DBGridEh1->SetFilterExecute(DateTimePicker1->date(), ComboBox1->currentIndex() + 1);
 }
 
-void TMainForm::Table1AfterDelete()
-{
+void TMainForm::Table1AfterDelete() {
     WriteLog(QStringLiteral("Database: record deleted"));
 }
 
-void TMainForm::setConsoleForm(TConsoleForm* console)
-{
+void TMainForm::setConsoleForm(TConsoleForm* console) {
     m_console = console;
-    connect(Showconsolewindow1, &QAction::triggered, console, &TConsoleForm::Showconsolewindow1Click);
+    connect(Showconsolewindow1, &QAction::triggered, console,
+            &TConsoleForm::Showconsolewindow1Click);
 }
 
-void TMainForm::setAboutBox(TAboutBox* about)
-{
+void TMainForm::setAboutBox(TAboutBox* about) {
     m_about = about;
 }
 
-
-void TMainForm::closeEvent(QCloseEvent* event)
-{
+void TMainForm::closeEvent(QCloseEvent* event) {
     if (!m_closed)
         FormClose();
     event->accept();
@@ -531,8 +510,7 @@ void TMainForm::closeEvent(QCloseEvent* event)
     QApplication::exit(0);
 }
 
-void TMainForm::FormClose()
-{
+void TMainForm::FormClose() {
     m_closed = true;
     WriteLog(QStringLiteral("* Program exit."));
     if (Table1)
@@ -554,23 +532,19 @@ void TMainForm::FormClose()
     m_port->Close();
 }
 
-void TMainForm::mExitClick()
-{
+void TMainForm::mExitClick() {
     close();
 }
 
-void TMainForm::mHelpClick()
-{
+void TMainForm::mHelpClick() {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QStringLiteral("readme.chm")));
 }
 
-void TMainForm::mLinkClick()
-{
+void TMainForm::mLinkClick() {
     QDesktopServices::openUrl(QUrl(AppInfo::MakerSite));
 }
 
-void TMainForm::mAboutClick()
-{
+void TMainForm::mAboutClick() {
     if (!m_about)
         return;
     m_about->show();
@@ -578,22 +552,20 @@ void TMainForm::mAboutClick()
     m_about->activateWindow();
 }
 
-
-void TMainForm::AlarmTimer()
-{
+void TMainForm::AlarmTimer() {
     m_buttons.AlarmTimer(QDateTime::currentDateTime(), [this](int button, qint32 command) {
         return m_poll->dispatchAlarmCommand(button, command);
     });
     m_poll->Watchdog();
 }
 
-void TMainForm::createLink()
-{
+void TMainForm::createLink() {
     m_store = new WeighingStore(*Table1, &QDate::currentDate, this);
     connect(m_store, &WeighingStore::tableChanged, DBGridEh1, &TWeighingsGrid::tableChanged);
-    connect(m_store, &WeighingStore::recordCountChanged, this, [this](qint64 rows, quint32 counter) {
-        StatusBar->setPanelText(2, StatusPanels::recordCountText(rows, counter));
-    });
+    connect(m_store, &WeighingStore::recordCountChanged, this,
+            [this](qint64 rows, quint32 counter) {
+                StatusBar->setPanelText(2, StatusPanels::recordCountText(rows, counter));
+            });
     m_port = new TComPort([this](int index) { return portDeviceName(index); }, this);
     m_timers = new QtPollTimers(this);
     m_poll = new PollCycle({*m_port, *m_timers, *this, *m_store, *this, *this, m_buttons}, this);
@@ -609,8 +581,7 @@ void TMainForm::createLink()
     connect(m_port, &SerialPort::portLost, this, &TMainForm::showPortWriteError);
 }
 
-QString TMainForm::portDeviceName(int index) const
-{
+QString TMainForm::portDeviceName(int index) const {
     // Off Windows, COMn is the device named in [Ports] of the configuration file; the program
     // never writes that section.
     const QString fallback = TComPort::defaultPortName(index);
@@ -619,79 +590,66 @@ QString TMainForm::portDeviceName(int index) const
                            fallback);
 }
 
-void TMainForm::setPortSettingsForm(TCOMportSettingsForm* form)
-{
+void TMainForm::setPortSettingsForm(TCOMportSettingsForm* form) {
     m_portSettings = form;
 }
 
-void TMainForm::setIOForm(TIOForm* form)
-{
+void TMainForm::setIOForm(TIOForm* form) {
     m_io = form;
     connect(form, &TIOForm::closedByOperator, this, [this] { mIOstate->setChecked(false); });
 }
 
-void TMainForm::tbexClick(QAction* button)
-{
+void TMainForm::tbexClick(QAction* button) {
     if (!m_poll->tbexClick(button->data().toInt()))
         return;
     if (QWidget* widget = ToolBar1->widgetForAction(button))
         widget->setCursor(Qt::WaitCursor);
 }
 
-void TMainForm::mSetupComClick()
-{
+void TMainForm::mSetupComClick() {
     m_poll->beginPortSetup();
     if (m_portSettings)
         m_portSettings->exec();
     m_poll->endPortSetup();
 }
 
-void TMainForm::mDeviceAutostartClick()
-{
+void TMainForm::mDeviceAutostartClick() {
     m_poll->Autoscan = mDeviceAutostart->isChecked();
 }
 
-void TMainForm::mIOstateClick()
-{
+void TMainForm::mIOstateClick() {
     if (m_io)
         m_io->setVisible(mIOstate->isChecked());
 }
 
 // What the poll cycle shows.
 
-void TMainForm::setWeightText(const QString& text)
-{
+void TMainForm::setWeightText(const QString& text) {
     LabelWeight->setText(text);
 }
 
-void TMainForm::setLastWeighingText(const QString& text)
-{
+void TMainForm::setLastWeighingText(const QString& text) {
     LabelShippingWeight->setText(text);
 }
 
 void TMainForm::setComponentRow(int row, const QString& sum, const QString& count,
-                                const QString& date)
-{
+                                const QString& date) {
     lvComponents->setComponentRow(row, sum, count, date);
 }
 
-void TMainForm::setPortStatusText(const QString& text)
-{
+void TMainForm::setPortStatusText(const QString& text) {
     StatusBar->setPanelText(0, text);
 }
 
-void TMainForm::setLinkStatusText(const QString& text)
-{
+void TMainForm::setLinkStatusText(const QString& text) {
     StatusBar->setPanelText(1, text);
 }
 
-void TMainForm::setLinkState(int state)
-{
+void TMainForm::setLinkState(int state) {
     StatusBar->setLinkState(state);
 }
 
-void TMainForm::setExchangeLamp(bool active)
-{
+void TMainForm::setExchangeLamp(bool active) {
     XchangeFreqDisp->setStyleSheet(
         active ? QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); "
                                 "border-radius: 3px; background: #00FF00; }")
@@ -699,68 +657,57 @@ void TMainForm::setExchangeLamp(bool active)
                                 "border-radius: 3px; background: palette(button); }"));
 }
 
-void TMainForm::setCollectionAvailable(bool available)
-{
+void TMainForm::setCollectionAvailable(bool available) {
     tbSuper->setEnabled(available);
 }
 
-void TMainForm::setCollectionRunning(bool running)
-{
+void TMainForm::setCollectionRunning(bool running) {
     tbSuper->setChecked(running);
     mDeviceGo->setEnabled(!running);
     mDeviceWait->setEnabled(running);
 }
 
-void TMainForm::showInputs(quint8 InputBits)
-{
+void TMainForm::showInputs(quint8 InputBits) {
     if (m_io)
         m_io->ShowInputs(InputBits);
 }
 
-void TMainForm::showOutputs(quint8 OutputBits)
-{
+void TMainForm::showOutputs(quint8 OutputBits) {
     if (m_io)
         m_io->ShowOutputs(OutputBits);
 }
 
-bool TMainForm::isIoStateTicked() const
-{
+bool TMainForm::isIoStateTicked() const {
     return mIOstate->isChecked();
 }
 
-void TMainForm::appendConsoleLine(const QString& line)
-{
+void TMainForm::appendConsoleLine(const QString& line) {
     if (m_console)
         m_console->appendLine(line);
 }
 
-void TMainForm::resetButtonCursors()
-{
+void TMainForm::resetButtonCursors() {
     for (QAction* button : tbex) {
         if (QWidget* widget = ToolBar1->widgetForAction(button))
             widget->unsetCursor();
     }
 }
 
-void TMainForm::showCommandCompleted(const QString& caption, const QString& text)
-{
+void TMainForm::showCommandCompleted(const QString& caption, const QString& text) {
     QMessageBox::information(nullptr, caption, text);
 }
 
-void TMainForm::showPortWriteError()
-{
+void TMainForm::showPortWriteError() {
     QMessageBox::warning(nullptr, QStringLiteral("Ошибка"),
                          QStringLiteral("Невозможно осуществить запись в последовательный порт."));
 }
 
-void TMainForm::showBusyCommand()
-{
+void TMainForm::showBusyCommand() {
     QMessageBox::information(nullptr, QStringLiteral("Сообщение"),
                              QStringLiteral("Выполняется пуск. Дождитесь окончания операции."));
 }
 
-void TMainForm::showStorageFailure(const QString& text)
-{
+void TMainForm::showStorageFailure(const QString& text) {
     // The poll cycle goes on retrying, so the box must not hold it up.
     auto* box = new QMessageBox(QMessageBox::Warning, AppInfo::Title, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -769,13 +716,11 @@ void TMainForm::showStorageFailure(const QString& text)
     StatusBar->setPanelText(1, text);
 }
 
-void TMainForm::writeStoredCounter(quint32 StoredCounter)
-{
+void TMainForm::writeStoredCounter(quint32 StoredCounter) {
     if (const QString error = ::writeStoredCounter(IniFileName, StoredCounter); !error.isEmpty())
         qWarning("KDM: %s", qUtf8Printable(error));
 }
 
-void TMainForm::WriteLog(const QString& text)
-{
+void TMainForm::WriteLog(const QString& text) {
     ::WriteLog(text);
 }

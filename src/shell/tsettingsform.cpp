@@ -1,8 +1,7 @@
 #include "shell/tsettingsform.h"
 
 TSettingsForm::TSettingsForm(QWidget* parent)
-    : QDialog(parent)
-{
+    : QDialog(parent) {
     setObjectName(QStringLiteral("SettingsForm"));
     setWindowTitle(QStringLiteral("Настройки KDM"));
     setFixedSize(354, 152);

@@ -2,8 +2,7 @@
 
 namespace StatusPanels {
 
-std::optional<QString> tooltipAt(int x)
-{
+std::optional<QString> tooltipAt(int x) {
     int passed = 0;
     int right = 0;
     for (const int width : Widths) {
@@ -24,13 +23,11 @@ std::optional<QString> tooltipAt(int x)
     }
 }
 
-QString recordCountText(qint64 rows, quint32 counter)
-{
+QString recordCountText(qint64 rows, quint32 counter) {
     return QString::number(rows) + QLatin1Char('/') + QString::number(counter);
 }
 
-std::optional<quint32> linkTextColour(qint32 linkState)
-{
+std::optional<quint32> linkTextColour(qint32 linkState) {
     switch (linkState) {
     case 0:
         return 0xFF0000u;

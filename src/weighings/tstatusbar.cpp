@@ -12,8 +12,7 @@ constexpr int BarHeight = 19;
 }
 
 TStatusBar::TStatusBar(QWidget* parent)
-    : QWidget(parent)
-{
+    : QWidget(parent) {
     setObjectName(QStringLiteral("StatusBar"));
     setMouseTracking(true);
     setFixedHeight(BarHeight);
@@ -21,45 +20,39 @@ TStatusBar::TStatusBar(QWidget* parent)
     StatusBarMouseMove(0);
 }
 
-void TStatusBar::setPanelText(int panel, const QString& text)
-{
+void TStatusBar::setPanelText(int panel, const QString& text) {
     if (panel < 0 || panel >= int(m_texts.size()) || m_texts[panel] == text)
         return;
     m_texts[panel] = text;
     update(panelRect(panel));
 }
 
-QString TStatusBar::panelText(int panel) const
-{
+QString TStatusBar::panelText(int panel) const {
     return panel >= 0 && panel < int(m_texts.size()) ? m_texts[panel] : QString();
 }
 
-void TStatusBar::setLinkState(qint32 linkState)
-{
+void TStatusBar::setLinkState(qint32 linkState) {
     if (m_linkState == linkState)
         return;
     m_linkState = linkState;
     update(panelRect(1));
 }
 
-QSize TStatusBar::sizeHint() const
-{
+QSize TStatusBar::sizeHint() const {
     int width = 0;
     for (const int w : StatusPanels::Widths)
         width += w;
     return {width, BarHeight};
 }
 
-QRect TStatusBar::panelRect(int panel) const
-{
+QRect TStatusBar::panelRect(int panel) const {
     int left = 0;
     for (int i = 0; i < panel; ++i)
         left += StatusPanels::Widths[i];
     return {left, 0, StatusPanels::Widths[panel], height()};
 }
 
-void TStatusBar::paintEvent(QPaintEvent*)
-{
+void TStatusBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QPalette& pal = palette();
     painter.fillRect(rect(), pal.button());
@@ -88,14 +81,12 @@ void TStatusBar::paintEvent(QPaintEvent*)
     }
 }
 
-void TStatusBar::mouseMoveEvent(QMouseEvent* event)
-{
+void TStatusBar::mouseMoveEvent(QMouseEvent* event) {
     StatusBarMouseMove(int(event->position().x()));
     QWidget::mouseMoveEvent(event);
 }
 
-void TStatusBar::StatusBarMouseMove(int x)
-{
+void TStatusBar::StatusBarMouseMove(int x) {
     if (const auto tip = StatusPanels::tooltipAt(x))
         setToolTip(*tip);
 }

@@ -7,8 +7,7 @@
 
 namespace {
 
-QDateTime at(int hour, int minute, int second, QDate day = QDate(2010, 9, 14))
-{
+QDateTime at(int hour, int minute, int second, QDate day = QDate(2010, 9, 14)) {
     return QDateTime(day, QTime(hour, minute, second));
 }
 
@@ -17,8 +16,7 @@ struct FakeCycle {
     QList<int> dispatched; // buttons, in dispatch order
     bool sending = false;
 
-    ExtraButtons::DispatchCommand dispatcher()
-    {
+    ExtraButtons::DispatchCommand dispatcher() {
         return [this](int button, qint32) {
             if (sending)
                 return false;
@@ -27,8 +25,7 @@ struct FakeCycle {
             return true;
         };
     }
-    void complete(ExtraButtons& buttons)
-    {
+    void complete(ExtraButtons& buttons) {
         buttons.clearAlarmFired(dispatched.last());
         sending = false;
     }
@@ -40,8 +37,7 @@ class ExtraButtonsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void dailyAlarm_firesOncePerDay_andWaitsForItsCommand()
-    {
+    void dailyAlarm_firesOncePerDay_andWaitsForItsCommand() {
         ExtraButtons buttons;
         buttons.Buttons[2].DailyAlarm = true;
         buttons.Buttons[2].AlarmHours = 8;
@@ -65,8 +61,7 @@ private slots:
         QCOMPARE(cycle.dispatched.size(), 2);
     }
 
-    void outstandingCommand_keepsTheLatch_untilItIsCompleted()
-    {
+    void outstandingCommand_keepsTheLatch_untilItIsCompleted() {
         ExtraButtons buttons;
         buttons.Buttons[0].DailyAlarm = true;
         buttons.Buttons[0].AlarmHours = 8;
@@ -82,8 +77,7 @@ private slots:
         QCOMPARE(cycle.dispatched.size(), 1);
     }
 
-    void oneTimeAlarm_firesInItsMinuteOnly_andNeverAgain()
-    {
+    void oneTimeAlarm_firesInItsMinuteOnly_andNeverAgain() {
         ExtraButtons buttons;
         buttons.Buttons[4].OneTimeAlarm = true;
         buttons.Buttons[4].DateTime = toDateTimeValue(at(15, 0, 0));
@@ -100,8 +94,7 @@ private slots:
         QVERIFY(buttons.Buttons[4].OneTimeAlarm);
     }
 
-    void twoButtonsAtOneTime_goOneAfterTheOther_inButtonOrder()
-    {
+    void twoButtonsAtOneTime_goOneAfterTheOther_inButtonOrder() {
         ExtraButtons buttons;
         for (const int index : {5, 1}) {
             buttons.Buttons[index].DailyAlarm = true;
@@ -118,8 +111,7 @@ private slots:
         QCOMPARE(cycle.dispatched, (QList<int>{2, 6}));
     }
 
-    void alarmTimes_outsideTheClock_neverMatch_andOtherButtonNumbersAreIgnored()
-    {
+    void alarmTimes_outsideTheClock_neverMatch_andOtherButtonNumbersAreIgnored() {
         ExtraButtons buttons;
         buttons.Buttons[0].DailyAlarm = true;
         buttons.Buttons[0].AlarmHours = 65535;

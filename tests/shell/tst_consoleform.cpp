@@ -12,8 +12,7 @@ class ConsoleFormTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void visibility_followsTheMenuCheck_andClosingOnlyHides()
-    {
+    void visibility_followsTheMenuCheck_andClosingOnlyHides() {
         QWidget owner;
         QAction showConsole;
         showConsole.setCheckable(true);
@@ -36,8 +35,7 @@ private slots:
         QCOMPARE(console.bounds().Left, 130);
     }
 
-    void uncheckedAtStart_keepsTheConsoleHidden()
-    {
+    void uncheckedAtStart_keepsTheConsoleHidden() {
         QWidget owner;
         QAction showConsole;
         showConsole.setCheckable(true);
@@ -48,8 +46,7 @@ private slots:
         QCOMPARE(console.lines().size(), 1);
     }
 
-    void appendedLines_keepTheNewest_andTheCaretFollows()
-    {
+    void appendedLines_keepTheNewest_andTheCaretFollows() {
         QWidget owner;
         QAction showConsole;
         showConsole.setCheckable(true);

@@ -11,8 +11,7 @@ namespace {
 constexpr int StartTimeoutMs = 15000;
 
 // The keys a first close writes, section by section, in the order they are written.
-QStringList expectedKeys()
-{
+QStringList expectedKeys() {
     QStringList keys;
     const auto add = [&keys](const QString& section, const QStringList& names) {
         for (const QString& name : names)
@@ -24,8 +23,8 @@ QStringList expectedKeys()
     add(QStringLiteral("ID"), {"ID_old"});
     add(QStringLiteral("MainWindow"), {"Top", "Left", "Width", "Height"});
     add(QStringLiteral("ConsoleForm"), {"Top", "Left", "Width", "Height"});
-    add(QStringLiteral("Font"), {"Size", "Color", "Name", "StyleBold", "StyleItalic",
-                                 "StyleUnderline", "StyleStrikeOut"});
+    add(QStringLiteral("Font"),
+        {"Size", "Color", "Name", "StyleBold", "StyleItalic", "StyleUnderline", "StyleStrikeOut"});
     add(QStringLiteral("Components"), {"Column1", "Column2", "Column3", "Column4", "Width"});
     for (int n = 1; n <= 8; ++n) {
         add(QStringLiteral("ExtButton%1").arg(n),
@@ -36,8 +35,7 @@ QStringList expectedKeys()
     return keys;
 }
 
-QStringList keysInFile(const QByteArray& ini)
-{
+QStringList keysInFile(const QByteArray& ini) {
     QStringList keys;
     QString section;
     for (const QByteArray& raw : ini.split('\n')) {
@@ -57,8 +55,7 @@ class ProgramStartTest : public QObject {
 
 private:
     // Starts the program and waits until its main window has been built.
-    QProcess* startAndWaitForWindow(const ProgramInstall& install)
-    {
+    QProcess* startAndWaitForWindow(const ProgramInstall& install) {
         QProcess* process = install.start(this);
         if (!process->waitForStarted(StartTimeoutMs))
             return process;
@@ -69,8 +66,7 @@ private:
         return process;
     }
 
-    static void terminateAndWait(QProcess* process, int expectedExit = 0)
-    {
+    static void terminateAndWait(QProcess* process, int expectedExit = 0) {
         ProgramInstall::terminate(process);
         QVERIFY(process->waitForFinished(StartTimeoutMs));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
@@ -78,8 +74,7 @@ private:
     }
 
 private slots:
-    void firstStart_logsStartAndExit_andWritesAll106KeysInOrder()
-    {
+    void firstStart_logsStartAndExit_andWritesAll106KeysInOrder() {
         ProgramInstall install;
         QVERIFY(install.isValid());
         QProcess* program = startAndWaitForWindow(install);
@@ -92,7 +87,8 @@ private slots:
         for (const QString& line : log)
             QVERIFY2(stamp.match(line).hasMatch(), qPrintable(line));
         QVERIFY(log.first().endsWith(QStringLiteral("* Program start.")));
-        QVERIFY(log[1].endsWith(QStringLiteral("Database: Table does not exist. Creating new table.")));
+        QVERIFY(
+            log[1].endsWith(QStringLiteral("Database: Table does not exist. Creating new table.")));
         QVERIFY(log.last().endsWith(QStringLiteral("* Program exit.")));
 
         const QStringList keys = keysInFile(install.readFile(install.iniFile()));
@@ -101,8 +97,7 @@ private slots:
         QVERIFY(QFile::exists(install.dbFile()));
     }
 
-    void secondStart_keepsEveryValue()
-    {
+    void secondStart_keepsEveryValue() {
         ProgramInstall install;
         QVERIFY(install.isValid());
         terminateAndWait(startAndWaitForWindow(install));
@@ -130,8 +125,7 @@ private slots:
         QCOMPARE(QString::fromUtf8(install.readFile(install.iniFile())), QString::fromUtf8(ini));
     }
 
-    void networkNumber_fromEarlierVersionsKey_isKeptUnderDeviceNumber()
-    {
+    void networkNumber_fromEarlierVersionsKey_isKeptUnderDeviceNumber() {
         ProgramInstall install;
         QVERIFY(install.isValid());
         install.writeFile(install.iniFile(), "[Settings]\nDevice=5\n");
@@ -141,8 +135,7 @@ private slots:
         QCOMPARE(keysInFile(ini).size(), 107); // the old key stays, as unknown keys do
     }
 
-    void secondInstance_isRefusedWithExitCode0_andLogsNothing()
-    {
+    void secondInstance_isRefusedWithExitCode0_andLogsNothing() {
         ProgramInstall install;
         QVERIFY(install.isValid());
         QProcess* first = startAndWaitForWindow(install);
@@ -152,8 +145,9 @@ private slots:
         QVERIFY(second->waitForStarted(StartTimeoutMs));
         // The refusal is a message box the operator has to close; it writes no log line.
         QByteArray err;
-        QTRY_VERIFY2_WITH_TIMEOUT((err += second->readAllStandardError()).contains("another instance"),
-                                  err.constData(), StartTimeoutMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (err += second->readAllStandardError()).contains("another instance"), err.constData(),
+            StartTimeoutMs);
         QCOMPARE(second->state(), QProcess::Running);
         terminateAndWait(second);
         QCOMPARE(install.logLines().size(), linesBefore);
@@ -161,8 +155,7 @@ private slots:
         terminateAndWait(first);
     }
 
-    void secondInstance_isLetThrough_whenAllowMultipleIsSet()
-    {
+    void secondInstance_isLetThrough_whenAllowMultipleIsSet() {
         ProgramInstall install;
         QVERIFY(install.isValid());
         install.writeFile(install.iniFile(), "[Settings]\nAllowMultiple=1\n");
@@ -170,16 +163,16 @@ private slots:
 
         QProcess* second = install.start(this);
         QVERIFY(second->waitForStarted(StartTimeoutMs));
-        QTRY_COMPARE_WITH_TIMEOUT(install.logLines().filter(QStringLiteral("* Program start.")).size(),
-                                  2, StartTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            install.logLines().filter(QStringLiteral("* Program start.")).size(), 2,
+            StartTimeoutMs);
         QTest::qWait(500);
         terminateAndWait(second);
         terminateAndWait(first);
         QCOMPARE(install.logLines().filter(QStringLiteral("* Program exit.")).size(), 2);
     }
 
-    void fontColourThatIsNoColour_endsTheStartUp_namingFileKeyAndValue()
-    {
+    void fontColourThatIsNoColour_endsTheStartUp_namingFileKeyAndValue() {
         ProgramInstall install;
         QVERIFY(install.isValid());
         install.writeFile(install.iniFile(), "[Font]\nColor=abc\n");
@@ -196,8 +189,7 @@ private slots:
         QVERIFY(log.filter(QStringLiteral("* Program exit.")).isEmpty());
     }
 
-    void settingsThatCannotBeWritten_areReported_andTheProgramStillEnds()
-    {
+    void settingsThatCannotBeWritten_areReported_andTheProgramStillEnds() {
         ProgramInstall install;
         QVERIFY(install.isValid());
         // A folder where the configuration file should be: every write of it fails.

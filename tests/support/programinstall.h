@@ -16,11 +16,9 @@
 
 class ProgramInstall {
 public:
-    ProgramInstall()
-    {
+    ProgramInstall() {
         const QString built = qEnvironmentVariable("KDM_BINARY_DIR") + QStringLiteral("/kdm");
-        m_ok = m_dir.isValid() && QDir().mkpath(tempFolder()) &&
-               QFile::copy(built, executable());
+        m_ok = m_dir.isValid() && QDir().mkpath(tempFolder()) && QFile::copy(built, executable());
     }
 
     bool isValid() const { return m_ok; }
@@ -34,8 +32,7 @@ public:
     QString tempFolder() const { return m_dir.filePath(QStringLiteral("tmp")); }
 
     // Starts the program with the install folder as its current directory.
-    QProcess* start(QObject* owner, const QStringList& extraEnv = {}) const
-    {
+    QProcess* start(QObject* owner, const QStringList& extraEnv = {}) const {
         auto* process = new QProcess(owner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -49,26 +46,20 @@ public:
         return process;
     }
 
-    static void terminate(QProcess* process)
-    {
-        ::kill(pid_t(process->processId()), SIGTERM);
-    }
+    static void terminate(QProcess* process) { ::kill(pid_t(process->processId()), SIGTERM); }
 
-    QByteArray readFile(const QString& path) const
-    {
+    QByteArray readFile(const QString& path) const {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    void writeFile(const QString& path, const QByteArray& content) const
-    {
+    void writeFile(const QString& path, const QByteArray& content) const {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
     }
 
-    QStringList logLines() const
-    {
+    QStringList logLines() const {
         QStringList lines;
         for (const QByteArray& line : readFile(logFile()).split('\n')) {
             if (!line.trimmed().isEmpty())
