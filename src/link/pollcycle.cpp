@@ -267,9 +267,11 @@ void PollCycle::Watchdog() {
 void PollCycle::fail(QStringView consoleLine) {
     if (FailCount < std::numeric_limits<quint32>::max())
         ++FailCount;
-    m_countersStale = true;
     m_view.appendConsoleLine(consoleLine.toString());
     if (FailCount >= FailuresUntilDown) {
+        // The link is down: time passes unobserved and the terminal may move its ring on. A
+        // single bad or split reply is no outage: the batch goes on with the joined reply.
+        m_countersStale = true;
         // Until then the bytes of a rejected reply stay in front of the next ones, so a reply split
         // by a pause is accepted once its rest has arrived.
         RxCount = 0;

@@ -145,7 +145,7 @@ private:
     // Storing (correcting) failed and the operator was told; cleared by the next success.
     bool m_storeFailing = false;
     bool m_correctFailing = false;
-    // An exchange failed since the counters were last read: time has passed unobserved, and the
+    // The link was down since the counters were last read: time has passed unobserved, and the
     // terminal may have moved its ring on, so slots chosen from those counters may hold newer
     // weighings. Cleared by the next counters reply.
     bool m_countersStale = false;

@@ -508,16 +508,18 @@ void PollCycleTest::transitions_data() {
             QCOMPARE(h.view.storageFailures, QStringList{failure});
         }};
 
-    QTest::newRow("a failure inside a batch: next reply unused, fresh counters restart it")
+    QTest::newRow("an outage inside a batch: next reply unused, fresh counters restart it")
         << Transition{
                [](PollHarness& h) {
                    h.cycle.PollState = psReadCounters;
                    h.terminal.setCounters(7, 103);
                },
                QStringList{countersRequest(), slotRequest(4), slotRequest(5), slotRequest(6),
-                           slotRequest(6), countersRequest()} +
+                           slotRequest(6), slotRequest(6), slotRequest(6), slotRequest(6),
+                           countersRequest()} +
                    batchRequests(12, 40) + QStringList{rowRequest(0)},
-               {Reply::Answer, Reply::Answer, Reply::Answer, Reply::Drop},
+               {Reply::Answer, Reply::Answer, Reply::Answer, Reply::Drop, Reply::Drop, Reply::Drop,
+                Reply::Drop},
                psReadWeight,
                1,
                [](PollHarness& h) {
@@ -541,14 +543,16 @@ void PollCycleTest::transitions_data() {
                    h.terminal.setCounters(12, 148);
                }};
 
-    QTest::newRow("a failure before the check: its reply unused, no foreign correction")
+    QTest::newRow("an outage before the check: its reply unused, no foreign correction")
         << Transition{[](PollHarness& h) {
                           h.cycle.PollState = psCheckLastWeighing;
                           h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
                       },
-                      QStringList{slotRequest(BaseHead), slotRequest(BaseHead), countersRequest()} +
+                      QStringList{slotRequest(BaseHead), slotRequest(BaseHead),
+                                  slotRequest(BaseHead), slotRequest(BaseHead),
+                                  slotRequest(BaseHead), countersRequest()} +
                           batchRequests(8, 40) + QStringList{rowRequest(0)},
-                      {Reply::Drop},
+                      {Reply::Drop, Reply::Drop, Reply::Drop, Reply::Drop},
                       psReadWeight,
                       1,
                       [](PollHarness& h) {
@@ -562,6 +566,20 @@ void PollCycleTest::transitions_data() {
                           for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
                               h.terminal.setWeighing(slot, 500.0f + float(slot), 0);
                           h.terminal.setCounters(8, 141);
+                      }};
+
+    QTest::newRow("a split reply inside a batch: the joined reply is used, the batch goes on")
+        << Transition{[](PollHarness& h) {
+                          h.cycle.PollState = psReadCounters;
+                          h.terminal.setCounters(7, 103);
+                      },
+                      {countersRequest(), slotRequest(4), slotRequest(5), slotRequest(6),
+                       slotRequest(7), rowRequest(0)},
+                      {Reply::Answer, Reply::Split, Reply::Split, Reply::Split, Reply::Split},
+                      psReadWeight,
+                      1,
+                      [](PollHarness& h) {
+                          QCOMPARE(h.sink.ids(), (std::vector<quint32>{101, 102, 103}));
                       }};
 
     QTest::newRow("newest weight changed back to the weight seen before the batch: corrected")
