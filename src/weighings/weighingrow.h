@@ -6,10 +6,10 @@
 
 // One row of the weighings table, field for field in the table's column order.
 //
-// DateTime is the terminal's wall-clock time of the weighing. It is held with Qt::UTC as its time
-// spec only so that no time-zone rule can move it (a local time inside a daylight-saving gap would
-// be shifted by an hour); it is never converted. A record whose date or time names no real moment
-// carries the zero date-time, 30 December 1899 00:00:00.
+// DateTime is the terminal's wall-clock time of the weighing. It is held with Qt::UTC as its
+// time zone only so that no time-zone rule can move it (a local time inside a daylight-saving gap
+// would be shifted by an hour); it is never converted. A record whose date or time names no real
+// moment carries the zero date-time, 30 December 1899 00:00:00.
 struct WeighingRow {
     QDateTime DateTime;
     double Weight = 0.0;
