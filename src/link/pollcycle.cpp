@@ -17,6 +17,7 @@ namespace {
 constexpr qint32 ReadCoilsFunction = 1;
 constexpr qint32 ReadDiscreteInputsFunction = 2;
 constexpr qint32 ReadHoldingRegistersFunction = 3;
+constexpr qint32 WriteMultipleRegistersFunction = 16;
 // From the fourth consecutive failure on the link counts as down.
 constexpr quint32 FailuresUntilDown = 4;
 // Weight replies between two counters reads; coils and inputs are read after the 2nd and 5th.
@@ -204,6 +205,8 @@ void PollCycle::TimerSendTimer() {
     }
     if (requested)
         m_view.appendConsoleLine(sent.trace);
+    // A frame that did not go out whole gets no reply.
+    m_awaited = requested && !sent.failed ? awaitedReplyOf(PollState) : std::nullopt;
     // Armed also when nothing went out: such a tick ends as "no response".
     m_timers.start(PollTimer::TimerTimeout);
     m_view.setExchangeLamp(false);
@@ -212,6 +215,9 @@ void PollCycle::TimerSendTimer() {
 }
 
 void PollCycle::OnCommByte(quint8 b) {
+    // No request is waiting for these bytes: they answer an earlier one, already handled.
+    if (!m_awaited)
+        return;
     std::copy_backward(RxBuffer.begin(), RxBuffer.end() - 1, RxBuffer.end());
     RxBuffer[0] = b;
     // Counts on past the 128 bytes kept (CheckReply rejects such a reply), never past its range.
@@ -247,13 +253,58 @@ void PollCycle::TimerProcessMessage() {
         fail(ConsoleNoResponse);
         return;
     }
+    if (!replyFitsRequest()) {
+        // Traced like any reply, but decoded into a scratch copy: nothing of it is kept.
+        TerminalData scratch = Terminal;
+        m_view.appendConsoleLine(CheckReply(RxBuffer, RxCount, psIdle, -1, scratch).trace);
+        fail(ConsoleIncorrectData);
+        return;
+    }
     const ReplyCheck check = CheckReply(RxBuffer, RxCount, PollState, PollIndex, Terminal);
     m_view.appendConsoleLine(check.trace);
     if (!check.accepted) {
         fail(ConsoleIncorrectData);
         return;
     }
+    m_awaited.reset();
     succeed();
+}
+
+std::optional<PollCycle::AwaitedReply> PollCycle::awaitedReplyOf(qint32 state) const {
+    constexpr int BytesPerRegister = 2;
+    switch (state) {
+    case psReadCoils:
+        return AwaitedReply{quint8(ReadCoilsFunction), 1};
+    case psReadDiscreteInputs:
+        return AwaitedReply{quint8(ReadDiscreteInputsFunction), 1};
+    case psReadWeight:
+        return AwaitedReply{quint8(ReadHoldingRegistersFunction),
+                            TerminalMap::WeightQuantity * BytesPerRegister};
+    case psReadComponent:
+    case psReadWeighing:
+    case psCheckLastWeighing:
+        return AwaitedReply{quint8(ReadHoldingRegistersFunction),
+                            TerminalMap::RecordQuantity * BytesPerRegister};
+    case psReadCounters:
+        return AwaitedReply{quint8(ReadHoldingRegistersFunction),
+                            TerminalMap::CountersQuantity * BytesPerRegister};
+    case psSendCommand:
+        return AwaitedReply{quint8(WriteMultipleRegistersFunction), -1};
+    default:
+        return std::nullopt;
+    }
+}
+
+bool PollCycle::replyFitsRequest() const {
+    // Too short or too long to tell: the reply check rejects it on its own.
+    if (!m_awaited || RxCount < 3 || RxCount > qint32(RxBuffer.size()))
+        return true;
+    const quint8 function = RxBuffer[size_t(RxCount - 2)];
+    if ((function & 0x7F) != m_awaited->function)
+        return false;
+    if (function & 0x80)
+        return true; // an exception reply to this request; the reply check rejects it
+    return m_awaited->byteCount < 0 || RxBuffer[size_t(RxCount - 3)] == m_awaited->byteCount;
 }
 
 void PollCycle::Watchdog() {

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 class ButtonAlarms;
 class PollEventLog;
@@ -149,4 +150,16 @@ private:
     // terminal may have moved its ring on, so slots chosen from those counters may hold newer
     // weighings. Cleared by the next counters reply.
     bool m_countersStale = false;
+
+    // The reply the last request asks for: its function and, for a read, the byte count it
+    // carries. Modbus RTU replies name no request, so a late reply to an earlier, repeated request
+    // could be taken for the next one (a ring slot stored under the next number). Bytes that
+    // arrive while no reply is awaited are dropped, and a reply of another shape is rejected.
+    struct AwaitedReply {
+        quint8 function = 0;
+        int byteCount = -1; // -1: not checked (the command write's echo)
+    };
+    std::optional<AwaitedReply> m_awaited;
+    std::optional<AwaitedReply> awaitedReplyOf(qint32 state) const;
+    bool replyFitsRequest() const;
 };

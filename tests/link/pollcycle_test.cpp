@@ -114,6 +114,7 @@ private slots:
     void manualPress();
     void alarmDispatch_replacesPendingManualCommand();
     void completion_reenteredFromItsMessageBox();
+    void lateReplies_areNeverTakenForTheNextRequest();
 };
 
 void PollCycleTest::transitions_data() {
@@ -1115,3 +1116,43 @@ void PollCycleTest::completion_reenteredFromItsMessageBox() {
 
 QTEST_GUILESS_MAIN(PollCycleTest)
 #include "pollcycle_test.moc"
+
+// A slow terminal answers a repeated request twice: the second answer comes when the cycle has
+// moved on. Bytes that no request waits for are dropped, and a reply of another request's shape is
+// rejected before anything of it is decoded, so no ring slot is stored under the wrong number.
+void PollCycleTest::lateReplies_areNeverTakenForTheNextRequest() {
+    PollHarness h;
+    baseline(h);
+    h.cycle.PollState = psReadCounters;
+    h.terminal.setCounters(7, 103);
+    h.exchange(); // counters: a batch of 101..103 begins with the first read of slot 4
+    h.exchange(); // slot 4, the first read
+    const std::vector<quint8> slot5Request = [&] {
+        h.port.clearWritten();
+        h.cycle.TimerSendTimer();
+        return h.port.written();
+    }();
+    const std::vector<quint8> slot5Reply = h.terminal.reply(slot5Request);
+    h.port.feed(slot5Reply);
+    h.cycle.TimerProcessMessage();
+    QCOMPARE(h.sink.ids(), std::vector<quint32>{101});
+
+    // The same answer again, before the next request: nobody waits for it.
+    h.port.feed(slot5Reply);
+    QCOMPARE(h.cycle.RxCount, 0);
+    QVERIFY(!h.timers.isActive(PollTimer::TimerMB));
+
+    // A counters reply (3 registers) while slot 6 (6 registers) is awaited: rejected, not decoded.
+    h.port.clearWritten();
+    h.cycle.TimerSendTimer();
+    const TerminalImage before = h.cycle.Terminal.image;
+    h.port.feed(h.terminal.reply(
+        {1, 3, 0x02, 0x9A, 0x00, 0x03, 0x24, 0x5C})); // read 666, quantity 3, with its CRC
+    h.cycle.TimerProcessMessage();
+    QCOMPARE(h.cycle.FailCount, 1u);
+    QCOMPARE(h.view.console.last(), ConsoleIncorrectData.toString());
+    for (int word = 0; word < 6; ++word)
+        QCOMPARE(h.cycle.Terminal.image.word(TerminalMap::ringRow(6), word),
+                 before.word(TerminalMap::ringRow(6), word));
+    QCOMPARE(h.sink.ids(), std::vector<quint32>{101});
+}
