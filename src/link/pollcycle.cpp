@@ -165,48 +165,22 @@ void PollCycle::TimerSendTimer() {
             ApplyPolling();
     }
 
-    const qint32 device = DeviceNumber;
-    SendResult sent;
-    bool requested = true;
-    switch (PollState) {
-    case psReadCoils:
-        sent = SendReadRequest(m_port, device, ReadCoilsFunction, TerminalMap::IoStart,
-                               TerminalMap::IoQuantity);
-        break;
-    case psReadDiscreteInputs:
-        sent = SendReadRequest(m_port, device, ReadDiscreteInputsFunction, TerminalMap::IoStart,
-                               TerminalMap::IoQuantity);
-        break;
-    case psReadWeight:
-        sent = SendReadRequest(m_port, device, ReadHoldingRegistersFunction,
-                               TerminalMap::WeightRegister, TerminalMap::WeightQuantity);
-        break;
-    case psReadComponent:
-    case psReadWeighing:
-    case psCheckLastWeighing:
-        sent = SendReadRequest(m_port, device, ReadHoldingRegistersFunction,
-                               TerminalMap::recordStartAddress(PollIndex),
-                               TerminalMap::RecordQuantity);
-        break;
-    case psReadCounters:
+    if (PollState == psReadCounters)
         PollIndex = TerminalMap::CountersRow;
-        sent = SendReadRequest(m_port, device, ReadHoldingRegistersFunction,
-                               TerminalMap::CountersRegister, TerminalMap::CountersQuantity);
-        break;
-    case psSendCommand: {
-        const std::array<quint16, 1> words = {CommandWord(CommandCode)};
-        sent = SendWriteRequest(m_port, device, TerminalMap::CommandRegister,
-                                TerminalMap::CommandQuantity, words);
-        break;
-    }
-    default:
-        requested = false;
-        break;
-    }
-    if (requested)
+    const std::optional<Request> request = requestOf(PollState);
+    SendResult sent;
+    if (request) {
+        if (request->function == WriteMultipleRegistersFunction) {
+            const std::array<quint16, 1> words = {CommandWord(CommandCode)};
+            sent = SendWriteRequest(m_port, DeviceNumber, request->start, request->quantity, words);
+        } else {
+            sent = SendReadRequest(m_port, DeviceNumber, request->function, request->start,
+                                   request->quantity);
+        }
         m_view.appendConsoleLine(sent.trace);
+    }
     // A frame that did not go out whole gets no reply.
-    m_awaited = requested && !sent.failed ? awaitedReplyOf(PollState) : std::nullopt;
+    m_awaited = request && !sent.failed ? std::optional(awaitedReplyOf(*request)) : std::nullopt;
     // Armed also when nothing went out: such a tick ends as "no response".
     m_timers.start(PollTimer::TimerTimeout);
     m_view.setExchangeLamp(false);
@@ -270,28 +244,40 @@ void PollCycle::TimerProcessMessage() {
     succeed();
 }
 
-std::optional<PollCycle::AwaitedReply> PollCycle::awaitedReplyOf(qint32 state) const {
-    constexpr int BytesPerRegister = 2;
+std::optional<PollCycle::Request> PollCycle::requestOf(qint32 state) const {
     switch (state) {
     case psReadCoils:
-        return AwaitedReply{quint8(ReadCoilsFunction), 1};
+        return Request{ReadCoilsFunction, TerminalMap::IoStart, TerminalMap::IoQuantity};
     case psReadDiscreteInputs:
-        return AwaitedReply{quint8(ReadDiscreteInputsFunction), 1};
+        return Request{ReadDiscreteInputsFunction, TerminalMap::IoStart, TerminalMap::IoQuantity};
     case psReadWeight:
-        return AwaitedReply{quint8(ReadHoldingRegistersFunction),
-                            TerminalMap::WeightQuantity * BytesPerRegister};
+        return Request{ReadHoldingRegistersFunction, TerminalMap::WeightRegister,
+                       TerminalMap::WeightQuantity};
     case psReadComponent:
     case psReadWeighing:
     case psCheckLastWeighing:
-        return AwaitedReply{quint8(ReadHoldingRegistersFunction),
-                            TerminalMap::RecordQuantity * BytesPerRegister};
+        return Request{ReadHoldingRegistersFunction, TerminalMap::recordStartAddress(PollIndex),
+                       TerminalMap::RecordQuantity};
     case psReadCounters:
-        return AwaitedReply{quint8(ReadHoldingRegistersFunction),
-                            TerminalMap::CountersQuantity * BytesPerRegister};
+        return Request{ReadHoldingRegistersFunction, TerminalMap::CountersRegister,
+                       TerminalMap::CountersQuantity};
     case psSendCommand:
-        return AwaitedReply{quint8(WriteMultipleRegistersFunction), -1};
+        return Request{WriteMultipleRegistersFunction, TerminalMap::CommandRegister,
+                       TerminalMap::CommandQuantity};
     default:
-        return std::nullopt;
+        return std::nullopt; // psIdle and unknown states send nothing
+    }
+}
+
+PollCycle::AwaitedReply PollCycle::awaitedReplyOf(const Request& request) {
+    switch (request.function) {
+    case ReadCoilsFunction:
+    case ReadDiscreteInputsFunction:
+        return {quint8(request.function), (request.quantity + 7) / 8}; // one bit per coil
+    case ReadHoldingRegistersFunction:
+        return {quint8(request.function), 2 * request.quantity}; // two bytes per register
+    default:
+        return {quint8(request.function), -1}; // the write's echo carries no byte count
     }
 }
 

@@ -160,6 +160,14 @@ private:
         int byteCount = -1; // -1: not checked (the command write's echo)
     };
     std::optional<AwaitedReply> m_awaited;
-    std::optional<AwaitedReply> awaitedReplyOf(qint32 state) const;
+
+    // The request the send step issues in a poll state: function, start address, quantity.
+    struct Request {
+        qint32 function = 0;
+        qint32 start = 0;
+        qint32 quantity = 0;
+    };
+    std::optional<Request> requestOf(qint32 state) const;
+    static AwaitedReply awaitedReplyOf(const Request& request);
     bool replyFitsRequest() const;
 };

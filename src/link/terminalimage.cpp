@@ -38,37 +38,34 @@ std::array<quint8, 12> TerminalImage::rowBytes(int row) const {
     return bytes;
 }
 
-WeighingRecord TerminalImage::weighing(int slot) const {
-    if (slot < 0 || slot >= TerminalMap::RingSize)
-        return {};
-    const int row = TerminalMap::ringRow(slot);
+// Both record kinds share one layout: a single in words 0-1, six date and time bytes, and a
+// signed 16-bit word 5 (the weighing's component, the total's count).
+template <typename Record>
+Record TerminalImage::decodeRecord(int row, float Record::*single, qint16 Record::*lastWord) const {
     const auto b = rowBytes(row);
-    WeighingRecord r;
-    r.Weight = std::bit_cast<float>(assemble32(word(row, 0), word(row, 1)));
+    Record r;
+    r.*single = std::bit_cast<float>(assemble32(word(row, 0), word(row, 1)));
     r.Day = b[4];
     r.Month = b[5];
     r.Year = b[6];
     r.Hour = b[7];
     r.Minute = b[8];
     r.Second = b[9];
-    r.Component = std::bit_cast<qint16>(word(row, 5));
+    r.*lastWord = std::bit_cast<qint16>(word(row, 5));
     return r;
+}
+
+WeighingRecord TerminalImage::weighing(int slot) const {
+    if (slot < 0 || slot >= TerminalMap::RingSize)
+        return {};
+    return decodeRecord(TerminalMap::ringRow(slot), &WeighingRecord::Weight,
+                        &WeighingRecord::Component);
 }
 
 ComponentTotalRecord TerminalImage::componentTotal(int index) const {
     if (index < 0 || index >= TerminalMap::ComponentCount)
         return {};
-    const auto b = rowBytes(index);
-    ComponentTotalRecord r;
-    r.Sum = std::bit_cast<float>(assemble32(word(index, 0), word(index, 1)));
-    r.Day = b[4];
-    r.Month = b[5];
-    r.Year = b[6];
-    r.Hour = b[7];
-    r.Minute = b[8];
-    r.Second = b[9];
-    r.Count = std::bit_cast<qint16>(word(index, 5));
-    return r;
+    return decodeRecord(index, &ComponentTotalRecord::Sum, &ComponentTotalRecord::Count);
 }
 
 qint16 TerminalImage::RingHead() const {

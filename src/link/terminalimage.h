@@ -87,6 +87,8 @@ public:
 
 private:
     std::array<quint8, 12> rowBytes(int row) const;
+    template <typename Record>
+    Record decodeRecord(int row, float Record::*single, qint16 Record::*lastWord) const;
 
     std::array<std::array<quint16, WordsPerRow>, RowCount> m_rows{};
 };

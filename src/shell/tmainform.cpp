@@ -301,9 +301,7 @@ void TMainForm::buildPanel1(QWidget* parent) {
     XchangeFreqDisp = new QFrame(gbWeight);
     XchangeFreqDisp->setObjectName(QStringLiteral("XchangeFreqDisp"));
     XchangeFreqDisp->setFixedSize(10, 10);
-    XchangeFreqDisp->setStyleSheet(
-        QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); border-radius: 3px; "
-                       "background: palette(button); }"));
+    setExchangeLamp(false);
     LabelWeight = new QLabel(QStringLiteral("--"), gbWeight);
     LabelWeight->setObjectName(QStringLiteral("LabelWeight"));
     LabelWeight->setFont(QFont(QStringLiteral("Century Gothic"), 14, QFont::Bold));
@@ -380,7 +378,7 @@ QString TMainForm::initialise() {
         m_poll->StoredCounter = *counter.value;
 
     DateTimePicker1->setDate(QDate::currentDate());
-    refreshRecordCount(m_poll->StoredCounter);
+    m_store->showRecordCount(m_poll->StoredCounter);
     DBGridEh1->setTable(Table1.get());
     SetFilterExecute();
     DBGridEh1->goToLastRow();
@@ -429,11 +427,6 @@ QString TMainForm::openWeighingsTable() {
                  : QStringLiteral("Database: Table does not exist. Creating new table."));
     const auto opened = Table1->Open();
     return opened.ok() ? QString() : opened.error;
-}
-
-void TMainForm::refreshRecordCount(quint32 counter) {
-    const auto rows = Table1->totalRowCount();
-    StatusBar->setPanelText(2, StatusPanels::recordCountText(rows.ok() ? rows.value : 0, counter));
 }
 
 void TMainForm::applySettings(const AppSettings& s) {
@@ -648,10 +641,9 @@ void TMainForm::setLinkState(int state) {
 
 void TMainForm::setExchangeLamp(bool active) {
     XchangeFreqDisp->setStyleSheet(
-        active ? QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); "
-                                "border-radius: 3px; background: #00FF00; }")
-               : QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); "
-                                "border-radius: 3px; background: palette(button); }"));
+        QStringLiteral("#XchangeFreqDisp { border: 1px solid palette(dark); border-radius: 3px; "
+                       "background: %1; }")
+            .arg(active ? QStringLiteral("#00FF00") : QStringLiteral("palette(button)")));
 }
 
 void TMainForm::setCollectionAvailable(bool available) {

@@ -133,7 +133,6 @@ private:
 
     void FormClose();
     QString openWeighingsTable();
-    void refreshRecordCount(quint32 counter);
     void createLink();
     QString portDeviceName(int index) const;
 

@@ -17,7 +17,7 @@ StoreResult WeighingStore::StoreWeighing(const WeighingRecord& record, quint32 i
     const auto appended = m_table.appendWeighing(row, id);
     if (!appended.ok())
         return {appended.error};
-    announceRecordCount(terminalCounter);
+    showRecordCount(terminalCounter);
     emit tableChanged();
     return {};
 }
@@ -42,10 +42,10 @@ void WeighingStore::refreshRecordCount(quint32 counter) {
     // The terminal's counter went back: the table remembers the lower number too, so a restart
     // does not skip the weighings that follow it.
     m_table.setStoredCounter(counter);
-    announceRecordCount(counter);
+    showRecordCount(counter);
 }
 
-void WeighingStore::announceRecordCount(quint32 counter) {
+void WeighingStore::showRecordCount(quint32 counter) {
     const auto rows = m_table.totalRowCount();
     emit recordCountChanged(rows.ok() ? rows.value : 0, counter);
 }

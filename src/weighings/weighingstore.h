@@ -27,6 +27,9 @@ public:
     std::optional<quint32> lastStoredId() const override;
     void refreshRecordCount(quint32 counter) override;
 
+    // Status panel 2 with the rows of the whole table and `counter` (recordCountChanged).
+    void showRecordCount(quint32 counter);
+
 signals:
     // A row was appended or the last row changed; the view and its footers are due a re-read.
     void tableChanged();
@@ -34,8 +37,6 @@ signals:
     void recordCountChanged(qint64 rows, quint32 counter);
 
 private:
-    void announceRecordCount(quint32 counter);
-
     WeighingsTable& m_table;
     Today m_today;
 };
