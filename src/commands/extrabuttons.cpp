@@ -1,6 +1,6 @@
 #include "commands/extrabuttons.h"
 
-#include "shell/datetimevalue.h"
+#include "base/datetimevalue.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commands/alarmflags.h"
-#include "commands/buttons_t.h"
+#include "base/alarmflags.h"
+#include "base/buttons_t.h"
 
 #include <QDateTime>
 

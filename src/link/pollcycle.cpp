@@ -1,6 +1,6 @@
 #include "link/pollcycle.h"
 
-#include "commands/alarmflags.h"
+#include "base/alarmflags.h"
 #include "commands/commandword.h"
 #include "link/linklog.h"
 #include "link/polltimers.h"

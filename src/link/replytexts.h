@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/alarmflags.h"
+#include "base/alarmflags.h"
 #include "link/terminalimage.h"
 
 #include <QLocale>

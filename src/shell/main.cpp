@@ -2,7 +2,7 @@
 #include "commands/tioform.h"
 #include "link/tcomportsettingsform.h"
 #include "shell/appinfo.h"
-#include "shell/appsettings.h"
+#include "base/appsettings.h"
 #include "shell/programpaths.h"
 #include "shell/singleinstance.h"
 #include "shell/taboutbox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/appsettings.h"
+#include "base/appsettings.h"
 
 #include <QWidget>
 

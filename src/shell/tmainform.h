@@ -2,7 +2,7 @@
 
 #include "commands/extrabuttons.h"
 #include "link/pollview.h"
-#include "shell/appsettings.h"
+#include "base/appsettings.h"
 #include "shell/programpaths.h"
 
 #include <QList>

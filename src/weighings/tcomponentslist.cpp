@@ -1,6 +1,6 @@
 #include "weighings/tcomponentslist.h"
 
-#include "shell/colorvalue.h"
+#include "base/colorvalue.h"
 
 #include <QClipboard>
 #include <QComboBox>

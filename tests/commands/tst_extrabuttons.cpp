@@ -1,7 +1,7 @@
 // The alarm check of the extra buttons, tick by tick with a given clock.
 
 #include "commands/extrabuttons.h"
-#include "shell/datetimevalue.h"
+#include "base/datetimevalue.h"
 
 #include <QTest>
 

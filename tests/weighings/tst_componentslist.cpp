@@ -1,4 +1,4 @@
-#include "shell/colorvalue.h"
+#include "base/colorvalue.h"
 #include "weighings/tcomponentslist.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/buttons_t.h"
+#include "base/buttons_t.h"
 
 #include <QDateTime>
 #include <QtGlobal>

@@ -1,6 +1,6 @@
-#include "shell/appsettings.h"
-#include "shell/datetimevalue.h"
-#include "shell/profilefile.h"
+#include "base/appsettings.h"
+#include "base/datetimevalue.h"
+#include "base/profilefile.h"
 
 #include <QDir>
 #include <QFile>

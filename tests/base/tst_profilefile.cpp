@@ -1,5 +1,5 @@
-#include "shell/datetimevalue.h"
-#include "shell/profilefile.h"
+#include "base/datetimevalue.h"
+#include "base/profilefile.h"
 
 #include <QDir>
 #include <QFile>

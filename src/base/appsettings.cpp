@@ -1,7 +1,7 @@
-#include "shell/appsettings.h"
+#include "base/appsettings.h"
 
-#include "shell/datetimevalue.h"
-#include "shell/profilefile.h"
+#include "base/datetimevalue.h"
+#include "base/profilefile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell/eventlog.h"
+#include "base/eventlog.h"
 
 #include <QFile>
 #include <QStringEncoder>

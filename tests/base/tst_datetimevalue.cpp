@@ -1,4 +1,4 @@
-#include "shell/datetimevalue.h"
+#include "base/datetimevalue.h"
 
 #include <QTest>
 

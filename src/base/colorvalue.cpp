@@ -1,6 +1,6 @@
-#include "shell/colorvalue.h"
+#include "base/colorvalue.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QPalette>
 
 namespace {
@@ -10,7 +10,7 @@ constexpr quint32 SystemColorFlag = 0x80000000u;
 // The system colours that have a counterpart in the palette; the others fall back to the text
 // colour, which keeps the list readable.
 QColor systemColor(quint32 index) {
-    const QPalette palette = QApplication::palette();
+    const QPalette palette = QGuiApplication::palette();
     switch (index) {
     case 5: // window
         return palette.color(QPalette::Base);
@@ -43,7 +43,7 @@ QColor colorFromValue(quint32 value) {
     if (value & SystemColorFlag)
         return systemColor(value & 0xFFu);
     if (value > 0xFFFFFFu) // clNone, clDefault and other special values
-        return QApplication::palette().color(QPalette::WindowText);
+        return QGuiApplication::palette().color(QPalette::WindowText);
     return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 

@@ -1,6 +1,6 @@
-#include "shell/profilefile.h"
+#include "base/profilefile.h"
 
-#include "shell/datetimevalue.h"
+#include "base/datetimevalue.h"
 
 #include <QDir>
 #include <QFile>
