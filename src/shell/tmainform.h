@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/appsettings.h"
 #include "commands/extrabuttons.h"
 #include "link/pollview.h"
-#include "base/appsettings.h"
 #include "shell/programpaths.h"
 
 #include <QList>

@@ -1,7 +1,7 @@
 // The alarm check of the extra buttons, tick by tick with a given clock.
 
-#include "commands/extrabuttons.h"
 #include "base/datetimevalue.h"
+#include "commands/extrabuttons.h"
 
 #include <QTest>
 
