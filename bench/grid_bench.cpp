@@ -64,7 +64,7 @@ void generate(const QString& path) {
     QFile::remove(path + QStringLiteral("-shm"));
     {
         WeighingsTable table(path);
-        if (const TableResult<OpenOutcome> opened = table.Open(); !opened.ok())
+        if (const OpenResult opened = table.Open(); !opened.ok())
             die(opened.error);
     }
     QElapsedTimer timer;
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     std::vector<double> countOnly;
     for (int run = 0; run < runs; ++run) {
         WeighingsTable table(path);
-        if (const TableResult<OpenOutcome> opened = table.Open(); !opened.ok())
+        if (const OpenResult opened = table.Open(); !opened.ok())
             die(opened.error);
         QElapsedTimer timer;
         timer.start();
@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
     qint64 fetched = 0;
     for (int run = 0; run < runs; ++run) {
         WeighingsTable table(path);
-        if (const TableResult<OpenOutcome> opened = table.Open(); !opened.ok())
+        if (const OpenResult opened = table.Open(); !opened.ok())
             die(opened.error);
         TWeighingsGrid grid;
         grid.resize(640, 480);

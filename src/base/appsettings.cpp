@@ -102,12 +102,13 @@ SettingsLoad loadSettings(const QString& path, QDate today) {
     SettingsLoad result;
     AppSettings& s = result.settings;
 
-    s.ComportIndex = file.ReadInteger(Settings, QStringLiteral("Comport"), defaults.ComportIndex);
-    s.BaudrateIndex =
-        file.ReadInteger(Settings, QStringLiteral("Baudrate"), defaults.BaudrateIndex);
-    s.DeviceNumber = readDeviceNumber(file, defaults.DeviceNumber);
-    s.SendInterval =
-        file.ReadInteger(Settings, QStringLiteral("SendInterval"), defaults.SendInterval);
+    s.Port.ComportIndex =
+        file.ReadInteger(Settings, QStringLiteral("Comport"), defaults.Port.ComportIndex);
+    s.Port.BaudrateIndex =
+        file.ReadInteger(Settings, QStringLiteral("Baudrate"), defaults.Port.BaudrateIndex);
+    s.Port.DeviceNumber = readDeviceNumber(file, defaults.Port.DeviceNumber);
+    s.Port.SendInterval =
+        file.ReadInteger(Settings, QStringLiteral("SendInterval"), defaults.Port.SendInterval);
     s.ShowConsole = file.ReadBool(Settings, QStringLiteral("ShowConsole"), defaults.ShowConsole);
     s.Autoscan = file.ReadBool(Settings, QStringLiteral("Autoscan"), defaults.Autoscan);
     s.ShowComponents =
@@ -166,10 +167,10 @@ bool readAllowMultiple(const QString& path) {
 
 QString saveSettings(const QString& path, const AppSettings& s) {
     ProfileFile file(path);
-    file.WriteInteger(Settings, QStringLiteral("Comport"), s.ComportIndex);
-    file.WriteInteger(Settings, QStringLiteral("Baudrate"), s.BaudrateIndex);
-    file.WriteInteger(Settings, QStringLiteral("DeviceNumber"), s.DeviceNumber);
-    file.WriteInteger(Settings, QStringLiteral("SendInterval"), s.SendInterval);
+    file.WriteInteger(Settings, QStringLiteral("Comport"), s.Port.ComportIndex);
+    file.WriteInteger(Settings, QStringLiteral("Baudrate"), s.Port.BaudrateIndex);
+    file.WriteInteger(Settings, QStringLiteral("DeviceNumber"), s.Port.DeviceNumber);
+    file.WriteInteger(Settings, QStringLiteral("SendInterval"), s.Port.SendInterval);
     file.WriteBool(Settings, QStringLiteral("ShowConsole"), s.ShowConsole);
     file.WriteBool(Settings, QStringLiteral("Autoscan"), s.Autoscan);
     file.WriteBool(Settings, QStringLiteral("ShowComponents"), s.ShowComponents);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/buttons_t.h"
+#include "base/portsettings.h"
 
 #include <QDate>
 #include <QString>
@@ -38,10 +39,7 @@ buttons_t defaultButton(int n);
 
 struct AppSettings {
     // [Settings]
-    qint32 ComportIndex = 0;   // 0 = COM1 ... 8 = COM9
-    qint32 BaudrateIndex = 1;  // index into 4800 ... 115200; 1 = 9600
-    qint32 DeviceNumber = 1;   // the terminal's network number
-    qint32 SendInterval = 250; // milliseconds
+    PortSettings Port;
     bool ShowConsole = false;
     bool Autoscan = false;
     bool ShowComponents = true;

@@ -66,12 +66,12 @@ quint16 Crc16(std::span<const quint8> bytes) {
     return quint16(crc);
 }
 
-SendResult SendReadRequest(SerialPort& port, qint32 device, qint32 function, qint32 start,
+SendResult SendReadRequest(SerialPort& port, qint32 device, ModbusFunction function, qint32 start,
                            qint32 quantity) {
     std::vector<quint8> frame;
     frame.reserve(8);
     frame.push_back(quint8(device & 0xFF));
-    frame.push_back(quint8(function & 0xFF));
+    frame.push_back(quint8(function));
     putWord(frame, start);
     putWord(frame, quantity);
     appendCrc(frame);
@@ -86,7 +86,7 @@ SendResult SendWriteRequest(SerialPort& port, qint32 device, qint32 start, qint3
     std::vector<quint8> frame;
     frame.reserve(size_t(9 + 2 * quantity));
     frame.push_back(quint8(device & 0xFF));
-    frame.push_back(16);
+    frame.push_back(quint8(ModbusFunction::WriteMultipleRegisters));
     putWord(frame, start);
     putWord(frame, quantity);
     frame.push_back(quint8(2 * quantity));
@@ -96,7 +96,7 @@ SendResult SendWriteRequest(SerialPort& port, qint32 device, qint32 start, qint3
     return sendFrame(port, frame);
 }
 
-ReplyCheck CheckReply(const RxBuffer& rx, qint32 count, qint32 pollState, qint32 pollIndex,
+ReplyCheck CheckReply(const RxBuffer& rx, qint32 count, PollState pollState, qint32 pollIndex,
                       TerminalData& data) {
     constexpr int stored = int(std::tuple_size_v<RxBuffer>);
     const int n = std::clamp(count, 0, stored);
@@ -123,13 +123,13 @@ ReplyCheck CheckReply(const RxBuffer& rx, qint32 count, qint32 pollState, qint32
     if (function & 0x80)
         return result;
 
-    switch (function) {
-    case 3: {
+    switch (ModbusFunction(function)) {
+    case ModbusFunction::ReadHoldingRegisters: {
         // The byte count is a signed byte; a non-positive one never describes data.
         const int byteCount = qint8(at(2));
         if (byteCount <= 0 || count - 5 != byteCount)
             return result;
-        const bool toWeight = pollState == psReadWeight;
+        const bool toWeight = pollState == PollState::psReadWeight;
         const int capacity =
             toWeight ? int(data.currentWeightWords.size()) : TerminalImage::rowCapacity(pollIndex);
         const int words = std::min(byteCount / 2, capacity);
@@ -142,17 +142,18 @@ ReplyCheck CheckReply(const RxBuffer& rx, qint32 count, qint32 pollState, qint32
         }
         break;
     }
-    case 1:
-    case 2:
+    case ModbusFunction::ReadCoils:
+    case ModbusFunction::ReadDiscreteInputs:
         // The first data byte must lie before the CRC, not be one of its bytes.
         if (count < MinReplyLength + 2)
             return result;
-        (function == 1 ? data.OutputBits : data.InputBits) = at(3);
+        (ModbusFunction(function) == ModbusFunction::ReadCoils ? data.OutputBits : data.InputBits) =
+            at(3);
         break;
-    case 16:
+    case ModbusFunction::WriteMultipleRegisters:
         if (count != WriteEchoLength)
             return result;
-        if (pollState == psSendCommand)
+        if (pollState == PollState::psSendCommand)
             data.CommandAcknowledged = true;
         break;
     default:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/pollstate.h"
 #include "link/terminalimage.h"
 
 #include <QString>
@@ -18,6 +19,14 @@ class SerialPort;
 inline constexpr QStringView WriteErrorText =
     u"Невозможно осуществить запись в последовательный порт.";
 inline constexpr QStringView WriteErrorCaption = u"Ошибка";
+
+// The Modbus functions the terminal is spoken to with.
+enum class ModbusFunction : quint8 {
+    ReadCoils = 1,
+    ReadDiscreteInputs = 2,
+    ReadHoldingRegisters = 3,
+    WriteMultipleRegisters = 16,
+};
 
 // Initial value of the CRC accumulator.
 inline constexpr quint32 CrcInit = 0xFFFF;
@@ -38,7 +47,7 @@ struct SendResult {
 
 // Read request (function 1, 2 or 3): device address, function, start and quantity (each low
 // 16 bits, high byte first), CRC. Sent byte by byte.
-SendResult SendReadRequest(SerialPort& port, qint32 device, qint32 function, qint32 start,
+SendResult SendReadRequest(SerialPort& port, qint32 device, ModbusFunction function, qint32 start,
                            qint32 quantity);
 
 // Write-multiple-registers request (function 16) of `quantity` registers from `words`, each sent
@@ -66,5 +75,5 @@ struct ReplyCheck {
 // byte; a function 16 reply that is not 8 bytes. The address is not examined. Words beyond the
 // capacity of the destination (2 for the weight, 6 per record row, 3 for the counters row) are
 // dropped.
-ReplyCheck CheckReply(const RxBuffer& rx, qint32 count, qint32 pollState, qint32 pollIndex,
+ReplyCheck CheckReply(const RxBuffer& rx, qint32 count, PollState pollState, qint32 pollIndex,
                       TerminalData& data);

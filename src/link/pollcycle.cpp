@@ -14,10 +14,7 @@
 
 namespace {
 
-constexpr qint32 ReadCoilsFunction = 1;
-constexpr qint32 ReadDiscreteInputsFunction = 2;
-constexpr qint32 ReadHoldingRegistersFunction = 3;
-constexpr qint32 WriteMultipleRegistersFunction = 16;
+using enum PollState;
 // From the fourth consecutive failure on the link counts as down.
 constexpr quint32 FailuresUntilDown = 4;
 // Weight replies between two counters reads; coils and inputs are read after the 2nd and 5th.
@@ -51,27 +48,48 @@ PollCycle::PollCycle(PollCycleLinks links, QObject* parent)
     , m_alarms(links.alarms) {
     m_timers.setInterval(PollTimer::TimerTimeout, TimeoutInterval);
     m_timers.setInterval(PollTimer::TimerMB, ReplySilenceInterval);
+    // A port that vanished is reported like a refused send; the next send tick reopens it.
+    connect(&m_port, &SerialPort::portLost, this, &PollCycle::portWriteFailed);
 }
 
 PollCycle::~PollCycle() = default;
 
-void PollCycle::Start() {
-    OpenPort();
-    CommandPending = false;
-    Polling = Autoscan && m_port.IsOpen();
-    TotalsDirty = true;
+void PollCycle::setPortSettings(const PortSettings& settings) {
+    m_portSettings = settings;
+    m_timers.setInterval(PollTimer::TimerSend, settings.SendInterval);
+}
+
+void PollCycle::setStoredCounter(quint32 counter) {
+    m_state.StoredCounter = counter;
+}
+
+void PollCycle::Start(bool autoscan) {
+    m_state.CommandPending = false;
+    m_state.Polling = autoscan && m_port.IsOpen();
+    m_state.TotalsDirty = true;
     ApplyPolling();
 }
 
+void PollCycle::Stop() {
+    m_state.Polling = false;
+    m_state.PollState = psIdle;
+    m_awaited.reset();
+    m_timers.stop(PollTimer::TimerSend);
+    m_timers.stop(PollTimer::TimerTimeout);
+    m_timers.stop(PollTimer::TimerMB);
+}
+
 void PollCycle::OpenPort() {
-    const bool knownBaudRate = BaudrateIndex >= 0 && BaudrateIndex < qint32(BaudRates.size());
-    const qint32 baudRate = knownBaudRate ? BaudRates[size_t(BaudrateIndex)] : 0;
+    const bool knownBaudRate = m_portSettings.BaudrateIndex >= 0 &&
+                               m_portSettings.BaudrateIndex < qint32(BaudRates.size());
+    const qint32 baudRate = knownBaudRate ? BaudRates[size_t(m_portSettings.BaudrateIndex)] : 0;
     // A negative index wraps to a large one, which Open refuses like any index above 8.
-    const bool opened = knownBaudRate && m_port.Open(quint32(ComportIndex), baudRate, 0);
+    const bool opened =
+        knownBaudRate && m_port.Open(quint32(m_portSettings.ComportIndex), baudRate, 0);
     if (opened) {
-        RxCount = 0;
+        m_state.RxCount = 0;
         m_view.setCollectionAvailable(true);
-        m_view.setPortStatusText(portStatusText(ComportIndex, baudRate));
+        m_view.setPortStatusText(portStatusText(m_portSettings.ComportIndex, baudRate));
     } else {
         m_view.setCollectionAvailable(false);
         m_view.setPortStatusText(PortUnavailableText.toString());
@@ -79,9 +97,9 @@ void PollCycle::OpenPort() {
 }
 
 void PollCycle::ApplyPolling() {
-    if (Polling && m_port.IsOpen()) {
-        PollState = psReadWeight;
-        RxCount = 0;
+    if (m_state.Polling && m_port.IsOpen()) {
+        m_state.PollState = psReadWeight;
+        m_state.RxCount = 0;
         m_timers.start(PollTimer::TimerSend);
         m_view.setCollectionRunning(true);
         return;
@@ -89,31 +107,31 @@ void PollCycle::ApplyPolling() {
     // Collection switched on while the port is closed stays on: the controls show it (so that
     // "Начать опрос" is not offered to switch it off again), and the send step starts it as soon
     // as the port opens.
-    PollState = psIdle;
+    m_state.PollState = psIdle;
     m_timers.stop(PollTimer::TimerSend);
     m_timers.stop(PollTimer::TimerTimeout);
     m_timers.stop(PollTimer::TimerMB);
-    setLinkState(2);
-    m_view.setCollectionRunning(Polling);
+    setLinkState(LinkState::Stopped);
+    m_view.setCollectionRunning(m_state.Polling);
     m_view.setWeightText(NoWeightText.toString());
     m_view.setLinkStatusText(LinkStatusStopped.toString());
     m_view.setExchangeLamp(false);
 }
 
 void PollCycle::tbSuperClick() {
-    Polling = !Polling;
-    m_log.WriteLog((Polling ? LogCollectionResumed : LogCollectionStopped).toString());
+    m_state.Polling = !m_state.Polling;
+    m_log.WriteLog((m_state.Polling ? LogCollectionResumed : LogCollectionStopped).toString());
     ApplyPolling();
 }
 
 void PollCycle::New1Click() {
-    TotalsDirty = true;
+    m_state.TotalsDirty = true;
 }
 
 void PollCycle::beginPortSetup() {
-    m_resumeAfterPortSetup = Polling;
-    if (Polling) {
-        Polling = false;
+    m_resumeAfterPortSetup = m_state.Polling;
+    if (m_state.Polling) {
+        m_state.Polling = false;
         ApplyPolling();
     }
     m_port.Close();
@@ -123,35 +141,35 @@ void PollCycle::endPortSetup() {
     OpenPort();
     if (m_resumeAfterPortSetup) {
         m_resumeAfterPortSetup = false;
-        Polling = true;
+        m_state.Polling = true;
         ApplyPolling();
     }
 }
 
 bool PollCycle::tbexClick(qint32 commandCode) {
-    if (PollState == psSendCommand) {
-        m_view.showBusyCommand();
+    if (m_state.PollState == psSendCommand) {
+        emit commandRefused();
         return false;
     }
-    if (PollState == psIdle) {
-        PollState = psSendCommand;
-        RxCount = 0;
+    if (m_state.PollState == psIdle) {
+        m_state.PollState = psSendCommand;
+        m_state.RxCount = 0;
         m_timers.start(PollTimer::TimerSend);
     }
-    Terminal.CommandAcknowledged = false;
-    CommandPending = true;
-    CommandCode = commandCode;
+    m_state.Terminal.CommandAcknowledged = false;
+    m_state.CommandPending = true;
+    m_state.CommandCode = commandCode;
     return true;
 }
 
 bool PollCycle::dispatchAlarmCommand(int button, qint32 commandCode) {
-    if (PollState == psSendCommand)
+    if (m_state.PollState == psSendCommand)
         return false;
-    PollState = psSendCommand;
-    Terminal.CommandAcknowledged = false;
+    m_state.PollState = psSendCommand;
+    m_state.Terminal.CommandAcknowledged = false;
     m_timers.start(PollTimer::TimerSend);
-    CommandCode = commandCode;
-    AlarmButton = button;
+    m_state.CommandCode = commandCode;
+    m_state.AlarmButton = button;
     return true;
 }
 
@@ -161,21 +179,22 @@ void PollCycle::TimerSendTimer() {
         if (!m_port.IsOpen())
             return;
         // Collection was switched on while the port could not be opened: start it now.
-        if (Polling && PollState == psIdle)
+        if (m_state.Polling && m_state.PollState == psIdle)
             ApplyPolling();
     }
 
-    if (PollState == psReadCounters)
-        PollIndex = TerminalMap::CountersRow;
-    const std::optional<Request> request = requestOf(PollState);
+    if (m_state.PollState == psReadCounters)
+        m_state.PollIndex = TerminalMap::CountersRow;
+    const std::optional<Request> request = requestOf(m_state.PollState);
     SendResult sent;
     if (request) {
-        if (request->function == WriteMultipleRegistersFunction) {
-            const std::array<quint16, 1> words = {CommandWord(CommandCode)};
-            sent = SendWriteRequest(m_port, DeviceNumber, request->start, request->quantity, words);
+        if (request->function == ModbusFunction::WriteMultipleRegisters) {
+            const std::array<quint16, 1> words = {CommandWord(m_state.CommandCode)};
+            sent = SendWriteRequest(m_port, m_portSettings.DeviceNumber, request->start,
+                                    request->quantity, words);
         } else {
-            sent = SendReadRequest(m_port, DeviceNumber, request->function, request->start,
-                                   request->quantity);
+            sent = SendReadRequest(m_port, m_portSettings.DeviceNumber, request->function,
+                                   request->start, request->quantity);
         }
         m_view.appendConsoleLine(sent.trace);
     }
@@ -185,18 +204,19 @@ void PollCycle::TimerSendTimer() {
     m_timers.start(PollTimer::TimerTimeout);
     m_view.setExchangeLamp(false);
     if (sent.failed)
-        m_view.showPortWriteError();
+        emit portWriteFailed();
 }
 
 void PollCycle::OnCommByte(quint8 b) {
     // No request is waiting for these bytes: they answer an earlier one, already handled.
     if (!m_awaited)
         return;
-    std::copy_backward(RxBuffer.begin(), RxBuffer.end() - 1, RxBuffer.end());
-    RxBuffer[0] = b;
+    std::copy_backward(m_state.RxBuffer.begin(), m_state.RxBuffer.end() - 1,
+                       m_state.RxBuffer.end());
+    m_state.RxBuffer[0] = b;
     // Counts on past the 128 bytes kept (CheckReply rejects such a reply), never past its range.
-    if (RxCount < std::numeric_limits<qint32>::max())
-        ++RxCount;
+    if (m_state.RxCount < std::numeric_limits<qint32>::max())
+        ++m_state.RxCount;
     m_timers.stop(PollTimer::TimerMB);
     m_timers.setInterval(PollTimer::TimerMB, ReplySilenceInterval);
     m_timers.start(PollTimer::TimerMB);
@@ -209,9 +229,9 @@ void PollCycle::TimerMBTimer() {
 }
 
 void PollCycle::TimerTimeoutTimer() {
-    const qint32 before = RxCount;
+    const qint32 before = m_state.RxCount;
     m_port.ReadPending();
-    if (RxCount != before)
+    if (m_state.RxCount != before)
         return;
     TimerProcessMessage();
 }
@@ -220,21 +240,23 @@ void PollCycle::TimerProcessMessage() {
     m_timers.stop(PollTimer::TimerMB);
     m_timers.stop(PollTimer::TimerTimeout);
     m_timers.stop(PollTimer::TimerSend);
-    if (Polling)
+    if (m_state.Polling)
         m_timers.start(PollTimer::TimerSend);
 
-    if (RxCount == 0) {
+    if (m_state.RxCount == 0) {
         fail(ConsoleNoResponse);
         return;
     }
     if (!replyFitsRequest()) {
         // Traced like any reply, but decoded into a scratch copy: nothing of it is kept.
-        TerminalData scratch = Terminal;
-        m_view.appendConsoleLine(CheckReply(RxBuffer, RxCount, psIdle, -1, scratch).trace);
+        TerminalData scratch = m_state.Terminal;
+        m_view.appendConsoleLine(
+            CheckReply(m_state.RxBuffer, m_state.RxCount, psIdle, -1, scratch).trace);
         fail(ConsoleIncorrectData);
         return;
     }
-    const ReplyCheck check = CheckReply(RxBuffer, RxCount, PollState, PollIndex, Terminal);
+    const ReplyCheck check = CheckReply(m_state.RxBuffer, m_state.RxCount, m_state.PollState,
+                                        m_state.PollIndex, m_state.Terminal);
     m_view.appendConsoleLine(check.trace);
     if (!check.accepted) {
         fail(ConsoleIncorrectData);
@@ -244,25 +266,27 @@ void PollCycle::TimerProcessMessage() {
     succeed();
 }
 
-std::optional<PollCycle::Request> PollCycle::requestOf(qint32 state) const {
+std::optional<PollCycle::Request> PollCycle::requestOf(PollState state) const {
     switch (state) {
     case psReadCoils:
-        return Request{ReadCoilsFunction, TerminalMap::IoStart, TerminalMap::IoQuantity};
+        return Request{ModbusFunction::ReadCoils, TerminalMap::IoStart, TerminalMap::IoQuantity};
     case psReadDiscreteInputs:
-        return Request{ReadDiscreteInputsFunction, TerminalMap::IoStart, TerminalMap::IoQuantity};
+        return Request{ModbusFunction::ReadDiscreteInputs, TerminalMap::IoStart,
+                       TerminalMap::IoQuantity};
     case psReadWeight:
-        return Request{ReadHoldingRegistersFunction, TerminalMap::WeightRegister,
+        return Request{ModbusFunction::ReadHoldingRegisters, TerminalMap::WeightRegister,
                        TerminalMap::WeightQuantity};
     case psReadComponent:
     case psReadWeighing:
     case psCheckLastWeighing:
-        return Request{ReadHoldingRegistersFunction, TerminalMap::recordStartAddress(PollIndex),
+        return Request{ModbusFunction::ReadHoldingRegisters,
+                       TerminalMap::recordStartAddress(m_state.PollIndex),
                        TerminalMap::RecordQuantity};
     case psReadCounters:
-        return Request{ReadHoldingRegistersFunction, TerminalMap::CountersRegister,
+        return Request{ModbusFunction::ReadHoldingRegisters, TerminalMap::CountersRegister,
                        TerminalMap::CountersQuantity};
     case psSendCommand:
-        return Request{WriteMultipleRegistersFunction, TerminalMap::CommandRegister,
+        return Request{ModbusFunction::WriteMultipleRegisters, TerminalMap::CommandRegister,
                        TerminalMap::CommandQuantity};
     default:
         return std::nullopt; // psIdle and unknown states send nothing
@@ -271,30 +295,31 @@ std::optional<PollCycle::Request> PollCycle::requestOf(qint32 state) const {
 
 PollCycle::AwaitedReply PollCycle::awaitedReplyOf(const Request& request) {
     switch (request.function) {
-    case ReadCoilsFunction:
-    case ReadDiscreteInputsFunction:
-        return {quint8(request.function), (request.quantity + 7) / 8}; // one bit per coil
-    case ReadHoldingRegistersFunction:
-        return {quint8(request.function), 2 * request.quantity}; // two bytes per register
+    case ModbusFunction::ReadCoils:
+    case ModbusFunction::ReadDiscreteInputs:
+        return {request.function, (request.quantity + 7) / 8}; // one bit per coil
+    case ModbusFunction::ReadHoldingRegisters:
+        return {request.function, 2 * request.quantity}; // two bytes per register
     default:
-        return {quint8(request.function), -1}; // the write's echo carries no byte count
+        return {request.function, -1}; // the write's echo carries no byte count
     }
 }
 
 bool PollCycle::replyFitsRequest() const {
     // Too short or too long to tell: the reply check rejects it on its own.
-    if (!m_awaited || RxCount < 3 || RxCount > qint32(RxBuffer.size()))
+    if (!m_awaited || m_state.RxCount < 3 || m_state.RxCount > qint32(m_state.RxBuffer.size()))
         return true;
-    const quint8 function = RxBuffer[size_t(RxCount - 2)];
-    if ((function & 0x7F) != m_awaited->function)
+    const quint8 function = m_state.RxBuffer[size_t(m_state.RxCount - 2)];
+    if ((function & 0x7F) != quint8(m_awaited->function))
         return false;
     if (function & 0x80)
         return true; // an exception reply to this request; the reply check rejects it
-    return m_awaited->byteCount < 0 || RxBuffer[size_t(RxCount - 3)] == m_awaited->byteCount;
+    return m_awaited->byteCount < 0 ||
+           m_state.RxBuffer[size_t(m_state.RxCount - 3)] == m_awaited->byteCount;
 }
 
 void PollCycle::Watchdog() {
-    if (!Polling || m_timers.isActive(PollTimer::TimerSend) ||
+    if (!m_state.Polling || m_timers.isActive(PollTimer::TimerSend) ||
         m_timers.isActive(PollTimer::TimerTimeout))
         return;
     m_log.WriteLog(LogWatchdogRestart.toString());
@@ -302,40 +327,40 @@ void PollCycle::Watchdog() {
 }
 
 void PollCycle::fail(QStringView consoleLine) {
-    if (FailCount < std::numeric_limits<quint32>::max())
-        ++FailCount;
+    if (m_state.FailCount < std::numeric_limits<quint32>::max())
+        ++m_state.FailCount;
     m_view.appendConsoleLine(consoleLine.toString());
-    if (FailCount >= FailuresUntilDown) {
+    if (m_state.FailCount >= FailuresUntilDown) {
         // The link is down: time passes unobserved and the terminal may move its ring on. A
         // single bad or split reply is no outage: the batch goes on with the joined reply.
         m_countersStale = true;
         // Until then the bytes of a rejected reply stay in front of the next ones, so a reply split
         // by a pause is accepted once its rest has arrived.
-        RxCount = 0;
-        setLinkState(0);
+        m_state.RxCount = 0;
+        setLinkState(LinkState::NoAnswer);
         m_view.setLinkStatusText(LinkStatusNoAnswer.toString());
         m_view.setWeightText(NoWeightText.toString());
     }
-    if (FailCount == FailuresUntilDown)
+    if (m_state.FailCount == FailuresUntilDown)
         m_log.WriteLog(LogNoResponse.toString());
 }
 
 void PollCycle::succeed() {
-    RxCount = 0;
-    if (FailCount >= FailuresUntilDown)
+    m_state.RxCount = 0;
+    if (m_state.FailCount >= FailuresUntilDown)
         m_log.WriteLog(LogResumed.toString());
-    FailCount = 0;
+    m_state.FailCount = 0;
     m_view.setExchangeLamp(true);
-    setLinkState(1);
+    setLinkState(LinkState::Exchanging);
 
-    switch (PollState) {
+    switch (m_state.PollState) {
     case psReadCoils:
-        m_view.showOutputs(Terminal.OutputBits);
-        PollState = psReadWeight;
+        m_view.showOutputs(m_state.Terminal.OutputBits);
+        m_state.PollState = psReadWeight;
         break;
     case psReadDiscreteInputs:
-        m_view.showInputs(Terminal.InputBits);
-        PollState = psReadWeight;
+        m_view.showInputs(m_state.Terminal.InputBits);
+        m_state.PollState = psReadWeight;
         break;
     case psReadWeight:
         stepReadWeight();
@@ -352,10 +377,10 @@ void PollCycle::succeed() {
             // After a failed exchange this reply may show a ring that moved on since the
             // counters were read: it is not used, the counters are read again and the batch (or
             // the check) starts afresh from the last weighing stored.
-            PollState = psReadCounters;
+            m_state.PollState = psReadCounters;
             break;
         }
-        if (PollState == psReadWeighing)
+        if (m_state.PollState == psReadWeighing)
             stepReadWeighing();
         else
             stepCheckLastWeighing();
@@ -369,138 +394,142 @@ void PollCycle::succeed() {
 }
 
 void PollCycle::stepReadWeight() {
-    m_view.setWeightText(WeightText(Terminal.CurrentWeight()));
-    if (CommandPending) {
-        PollState = psSendCommand;
+    m_view.setWeightText(WeightText(m_state.Terminal.CurrentWeight()));
+    if (m_state.CommandPending) {
+        m_state.PollState = psSendCommand;
         return;
     }
-    if (TotalsDirty) {
-        PollState = psReadComponent;
-        PollIndex = 0;
+    if (m_state.TotalsDirty) {
+        m_state.PollState = psReadComponent;
+        m_state.PollIndex = 0;
     } else {
-        ++PollCycleCount;
+        ++m_state.PollCycleCount;
         const bool ioTicked = m_view.isIoStateTicked();
-        if (PollCycleCount == CoilsAtCycle && ioTicked) {
-            PollState = psReadCoils;
-        } else if (PollCycleCount == InputsAtCycle && ioTicked) {
-            PollState = psReadDiscreteInputs;
-        } else if (PollCycleCount >= CountersAtCycle) {
-            PollState = psReadCounters;
-            PollCycleCount = 0;
+        if (m_state.PollCycleCount == CoilsAtCycle && ioTicked) {
+            m_state.PollState = psReadCoils;
+        } else if (m_state.PollCycleCount == InputsAtCycle && ioTicked) {
+            m_state.PollState = psReadDiscreteInputs;
+        } else if (m_state.PollCycleCount >= CountersAtCycle) {
+            m_state.PollState = psReadCounters;
+            m_state.PollCycleCount = 0;
         }
     }
     m_view.setLinkStatusText(LinkStatusCollecting.toString());
 }
 
 void PollCycle::stepReadComponent() {
-    if (isComponentRow(PollIndex)) {
-        const ComponentRowTexts texts = componentRowTexts(Terminal.image.componentTotal(PollIndex));
-        m_view.setComponentRow(PollIndex, texts.sum, texts.count, texts.date);
+    if (isComponentRow(m_state.PollIndex)) {
+        const ComponentRowTexts texts =
+            componentRowTexts(m_state.Terminal.image.componentTotal(m_state.PollIndex));
+        m_view.setComponentRow(m_state.PollIndex, texts.sum, texts.count, texts.date);
     }
-    ++PollIndex;
-    if (PollIndex >= TerminalMap::ComponentCount || !TotalsDirty) {
-        PollState = TotalsDirty ? psReadCounters : psReadWeight;
-        TotalsDirty = false;
+    ++m_state.PollIndex;
+    if (m_state.PollIndex >= TerminalMap::ComponentCount || !m_state.TotalsDirty) {
+        m_state.PollState = m_state.TotalsDirty ? psReadCounters : psReadWeight;
+        m_state.TotalsDirty = false;
     }
     m_view.setLinkStatusText(LinkStatusReadingTotals.toString());
-    if (CommandPending)
-        PollState = psSendCommand;
+    if (m_state.CommandPending)
+        m_state.PollState = psSendCommand;
 }
 
 void PollCycle::stepReadCounters() {
-    if (CommandPending) {
-        PollState = psSendCommand;
+    if (m_state.CommandPending) {
+        m_state.PollState = psSendCommand;
         return;
     }
-    if (TotalsRefreshCount > TotalsRefreshEvery) {
-        TotalsRefreshCount = 0;
-        TotalsDirty = true;
+    if (m_state.TotalsRefreshCount > TotalsRefreshEvery) {
+        m_state.TotalsRefreshCount = 0;
+        m_state.TotalsDirty = true;
     } else {
-        ++TotalsRefreshCount;
+        ++m_state.TotalsRefreshCount;
     }
 
-    const std::optional<int> head = Terminal.image.validRingHead();
+    const std::optional<int> head = m_state.Terminal.image.validRingHead();
     if (!head) {
         // The counters name no ring slot: nothing can be read from the ring with them.
-        PollState = psReadWeight;
+        m_state.PollState = psReadWeight;
         m_view.appendConsoleLine(QStringLiteral("Counters ignored: ring head %1 is outside 0..39.")
-                                     .arg(Terminal.image.RingHead()));
+                                     .arg(m_state.Terminal.image.RingHead()));
         return;
     }
     const int h = *head;
-    const quint32 W = Terminal.image.WeighingCounter();
+    const quint32 W = m_state.Terminal.image.WeighingCounter();
     m_countersStale = false;
-    if (W < StoredCounter) {
+    if (W < m_state.StoredCounter) {
         // The terminal's counter went back (a reset): its numbers start again from W.
-        StoredCounter = W;
-        m_sink.refreshRecordCount(StoredCounter);
+        m_state.StoredCounter = W;
+        m_sink.refreshRecordCount(m_state.StoredCounter);
     }
-    if (quint64(StoredCounter) + TerminalMap::RingSize < W)
-        StoredCounter = W - TerminalMap::RingSize; // older weighings have left the ring
-    BatchTotal = BatchRemaining = W - StoredCounter;
-    if (BatchRemaining != 0) {
-        PollState = psReadWeighing;
-        BatchFirstReply = true;
-        PollIndex = TerminalMap::ringRow(WrapRingIndex(h - int(BatchRemaining)));
-        m_view.setLinkStatusText(batchProgressText(0, BatchTotal));
+    if (quint64(m_state.StoredCounter) + TerminalMap::RingSize < W)
+        m_state.StoredCounter = W - TerminalMap::RingSize; // older weighings have left the ring
+    m_state.BatchTotal = m_state.BatchRemaining = W - m_state.StoredCounter;
+    if (m_state.BatchRemaining != 0) {
+        m_state.PollState = psReadWeighing;
+        m_state.BatchFirstReply = true;
+        m_state.PollIndex = TerminalMap::ringRow(WrapRingIndex(h - int(m_state.BatchRemaining)));
+        m_view.setLinkStatusText(batchProgressText(0, m_state.BatchTotal));
     } else {
-        PollState = psCheckLastWeighing;
-        PollIndex = TerminalMap::ringRow(h);
+        m_state.PollState = psCheckLastWeighing;
+        m_state.PollIndex = TerminalMap::ringRow(h);
     }
 }
 
 void PollCycle::stepReadWeighing() {
-    // The reply held the ring slot of row PollIndex; the next request reads the following slot.
-    PollIndex = nextRingRow(PollIndex);
-    const std::optional<int> head = Terminal.image.validRingHead();
+    // The reply held the ring slot of row m_state.PollIndex; the next request reads the following
+    // slot.
+    m_state.PollIndex = nextRingRow(m_state.PollIndex);
+    const std::optional<int> head = m_state.Terminal.image.validRingHead();
     if (!head) {
-        PollState = psReadWeight;
+        m_state.PollState = psReadWeight;
         return;
     }
     const int h = *head;
 
-    if (BatchFirstReply) {
-        BatchFirstReply = false;
-        // The slot before the oldest new weighing holds weighing number StoredCounter. Its weight
-        // goes to the table's last row only when that row is this very weighing: not in a batch of
-        // 40 (the slot then holds the newest weighing), not after the counter went back or when
-        // the last row came from elsewhere.
-        const bool holdsLastStored = BatchRemaining != 0 &&
-                                     BatchRemaining < quint32(TerminalMap::RingSize) &&
-                                     StoredCounter != 0;
-        if (holdsLastStored && m_sink.lastStoredId() == StoredCounter) {
-            const int slot = WrapRingIndex(h - int(BatchRemaining));
-            correctLastWeighing(Terminal.image.weighing(slot).Weight);
+    if (m_state.BatchFirstReply) {
+        m_state.BatchFirstReply = false;
+        // The slot before the oldest new weighing holds weighing number m_state.StoredCounter. Its
+        // weight goes to the table's last row only when that row is this very weighing: not in a
+        // batch of 40 (the slot then holds the newest weighing), not after the counter went back or
+        // when the last row came from elsewhere.
+        const bool holdsLastStored = m_state.BatchRemaining != 0 &&
+                                     m_state.BatchRemaining < quint32(TerminalMap::RingSize) &&
+                                     m_state.StoredCounter != 0;
+        if (holdsLastStored && m_sink.lastStoredId() == m_state.StoredCounter) {
+            const int slot = WrapRingIndex(h - int(m_state.BatchRemaining));
+            correctLastWeighing(m_state.Terminal.image.weighing(slot).Weight);
         }
         return;
     }
 
-    if (BatchRemaining == 0) {
-        PollState = psReadWeight;
+    if (m_state.BatchRemaining == 0) {
+        m_state.PollState = psReadWeight;
         return;
     }
-    const int slot = WrapRingIndex(h - int(BatchRemaining - 1));
+    const int slot = WrapRingIndex(h - int(m_state.BatchRemaining - 1));
     if (!storeNextWeighing(slot))
         return;
-    if (BatchRemaining == 0) {
-        PollState = psReadComponent;
+    if (m_state.BatchRemaining == 0) {
+        m_state.PollState = psReadComponent;
         // A component the terminal cannot mean names no row: read them all.
-        if (!isComponentRow(LastComponent))
-            TotalsDirty = true;
-        PollIndex = TotalsDirty ? 0 : LastComponent;
+        if (!isComponentRow(m_state.LastComponent))
+            m_state.TotalsDirty = true;
+        m_state.PollIndex = m_state.TotalsDirty ? 0 : m_state.LastComponent;
     }
-    m_view.setLinkStatusText(batchProgressText(BatchTotal - BatchRemaining, BatchTotal));
+    m_view.setLinkStatusText(
+        batchProgressText(m_state.BatchTotal - m_state.BatchRemaining, m_state.BatchTotal));
 }
 
 bool PollCycle::storeNextWeighing(int slot) {
-    const WeighingRecord record = Terminal.image.weighing(slot);
-    const quint32 id = StoredCounter + 1;
-    const StoreResult stored = m_sink.StoreWeighing(record, id, Terminal.image.WeighingCounter());
+    const WeighingRecord record = m_state.Terminal.image.weighing(slot);
+    const quint32 id = m_state.StoredCounter + 1;
+    const StoreResult stored =
+        m_sink.StoreWeighing(record, id, m_state.Terminal.image.WeighingCounter());
     if (!stored.ok()) {
         // Not counted: the batch ends, and the next counters read starts it again from this very
         // weighing, so it is stored exactly once when the table takes it.
-        BatchRemaining = 0;
-        PollState = psReadWeight;
+        m_state.BatchRemaining = 0;
+        m_state.PollState = psReadWeight;
         reportStorageFailure(
             m_storeFailing,
             QStringLiteral("Database: weighing %1 not stored: %2").arg(id).arg(stored.error));
@@ -510,69 +539,69 @@ bool PollCycle::storeNextWeighing(int slot) {
         m_storeFailing = false;
         m_log.WriteLog(LogStorageResumed.toString());
     }
-    --BatchRemaining;
-    StoredCounter = id;
-    m_settings.writeStoredCounter(StoredCounter);
+    --m_state.BatchRemaining;
+    m_state.StoredCounter = id;
+    m_settings.writeStoredCounter(m_state.StoredCounter);
     m_view.setLastWeighingText(LastWeighingText(record));
-    if (!TotalsDirty && record.Component != LastComponent)
-        TotalsDirty = true;
-    LastComponent = record.Component;
+    if (!m_state.TotalsDirty && record.Component != m_state.LastComponent)
+        m_state.TotalsDirty = true;
+    m_state.LastComponent = record.Component;
     // The weighing is seen: a later change of the newest slot's weight is measured against it
     // (else a change back to the weight seen before the batch would go unnoticed).
     if (!std::isnan(record.Weight))
-        LastSeenWeight = record.Weight;
+        m_state.LastSeenWeight = record.Weight;
     return true;
 }
 
 void PollCycle::stepCheckLastWeighing() {
-    const std::optional<int> head = Terminal.image.validRingHead();
-    const WeighingRecord newest = head ? Terminal.image.weighing(*head) : WeighingRecord{};
-    if (head && weightChanged(newest.Weight, LastSeenWeight)) {
-        LastSeenWeight = newest.Weight;
+    const std::optional<int> head = m_state.Terminal.image.validRingHead();
+    const WeighingRecord newest = head ? m_state.Terminal.image.weighing(*head) : WeighingRecord{};
+    if (head && weightChanged(newest.Weight, m_state.LastSeenWeight)) {
+        m_state.LastSeenWeight = newest.Weight;
         m_view.setLastWeighingText(LastWeighingText(newest));
-        PollState = psReadComponent;
+        m_state.PollState = psReadComponent;
         if (isComponentRow(newest.Component)) {
-            PollIndex = newest.Component;
+            m_state.PollIndex = newest.Component;
         } else {
-            TotalsDirty = true;
-            PollIndex = 0;
+            m_state.TotalsDirty = true;
+            m_state.PollIndex = 0;
         }
         // The slot holds weighing number W; only that weighing's own row may take its weight.
-        const quint32 W = Terminal.image.WeighingCounter();
-        if (W == StoredCounter && StoredCounter != 0 && m_sink.lastStoredId() == StoredCounter)
+        const quint32 W = m_state.Terminal.image.WeighingCounter();
+        if (W == m_state.StoredCounter && m_state.StoredCounter != 0 &&
+            m_sink.lastStoredId() == m_state.StoredCounter)
             correctLastWeighing(newest.Weight);
     } else {
-        PollState = psReadWeight;
+        m_state.PollState = psReadWeight;
     }
-    if (CommandPending)
-        PollState = psSendCommand;
+    if (m_state.CommandPending)
+        m_state.PollState = psSendCommand;
 }
 
 void PollCycle::stepSendCommand() {
-    if (!Terminal.CommandAcknowledged)
+    if (!m_state.Terminal.CommandAcknowledged)
         return; // not the command's echo: the command is written again at the next tick
-    CommandPending = false;
-    if (Polling) {
-        PollState = psReadComponent;
-        TotalsDirty = true;
-        PollIndex = 0;
+    m_state.CommandPending = false;
+    if (m_state.Polling) {
+        m_state.PollState = psReadComponent;
+        m_state.TotalsDirty = true;
+        m_state.PollIndex = 0;
     } else {
-        PollState = psIdle;
+        m_state.PollState = psIdle;
         m_timers.stop(PollTimer::TimerSend);
     }
 
-    const int button = AlarmButton;
+    const int button = m_state.AlarmButton;
     std::optional<ButtonAlarm> alarm;
     if (button != 0) {
         alarm = m_alarms.buttonAlarm(button);
         m_alarms.clearAlarmFired(button);
-        AlarmButton = 0;
+        m_state.AlarmButton = 0;
     }
-    const QString text = commandCompletedText(CommandCode, button, alarm);
+    const QString text = commandCompletedText(m_state.CommandCode, button, alarm);
     m_log.WriteLog(text);
     m_view.resetButtonCursors();
-    // Last: the box may run a nested event loop in which this handler runs again.
-    m_view.showCommandCompleted(CommandCompletedCaption.toString(), text);
+    emit commandCompleted(CommandCompletedCaption.toString(), text);
 }
 
 void PollCycle::correctLastWeighing(float weight) {
@@ -592,10 +621,10 @@ void PollCycle::reportStorageFailure(bool& failing, const QString& text) {
         return;
     failing = true;
     m_log.WriteLog(text);
-    m_view.showStorageFailure(text);
+    emit storageFailed(text);
 }
 
-void PollCycle::setLinkState(qint32 state) {
-    LinkState = state;
+void PollCycle::setLinkState(LinkState state) {
+    m_state.LinkState = state;
     m_view.setLinkState(state);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/portsettings.h"
 #include "link/modbus.h"
 #include "link/pollstate.h"
 #include "link/terminalimage.h"
@@ -31,15 +32,41 @@ struct PollCycleLinks {
     ButtonAlarms& alarms;
 };
 
+// Everything the poll cycle keeps between two handlers. The fields carry the names the terminal's
+// documentation and the rest of the program use; zero or false at start unless said otherwise.
+struct PollCycleState {
+    qint32 PollIndex = 0; // TerminalImage row the current request reads
+    ::PollState PollState = ::PollState::psIdle;
+    ::RxBuffer RxBuffer{}; // reply bytes, newest at index 0
+    qint32 RxCount = 0;    // bytes of the current reply; may exceed the 128 kept
+    ::LinkState LinkState = ::LinkState::NoAnswer;
+    bool Polling = false;     // the operator switched collection on
+    bool TotalsDirty = false; // all component totals must be read again
+    bool CommandPending = false;
+    qint32 CommandCode = 0;    // index of the input whose start command is pending
+    qint32 AlarmButton = 0;    // 1..8: the button whose alarm issued the command; 0 by hand
+    quint32 StoredCounter = 0; // number of the last weighing stored ([ID] ID_old)
+    TerminalData Terminal;     // CurrentWeight, the record image, InputBits, OutputBits, ack
+
+    // Reply handling.
+    quint32 FailCount = 0;          // consecutive failed exchanges
+    quint32 PollCycleCount = 0;     // weight replies since the last counters read
+    quint32 TotalsRefreshCount = 0; // counters replies since the last periodic re-read of totals
+    quint32 BatchTotal = 0;
+    quint32 BatchRemaining = 0;
+    bool BatchFirstReply = false;
+    qint32 LastComponent = 0;    // Component of the last weighing stored
+    float LastSeenWeight = 0.0f; // Weight of the newest weighing as last stored or checked
+};
+
 // The poll cycle with the terminal: opening the port, switching collection on and off, one request
 // per TimerSend tick, reply framing by silence, and the reply handling that moves PollState on,
 // reads new weighings in batches and hands them to the weighings table, keeps the component totals
 // current and completes commands. Everything runs on the user-interface thread, driven by the
 // three timers and the received bytes; the handlers are public so tests call them directly.
 //
-// The fields carry the names the terminal's documentation and the rest of the program use; the
-// owner sets the settings fields (ComportIndex, BaudrateIndex, DeviceNumber, Autoscan,
-// StoredCounter) before Start() and around the port settings dialog.
+// What the operator must be told in a box is emitted as a signal after the handler has made all
+// its state changes; the receiver shows it later, never from inside the handler or a port call.
 class PollCycle : public QObject {
     Q_OBJECT
 public:
@@ -50,9 +77,19 @@ public:
     explicit PollCycle(PollCycleLinks links, QObject* parent = nullptr);
     ~PollCycle() override;
 
-    // Start-up: opens the port, switches collection on when Autoscan is set and the port opened,
+    // The port, speed, terminal and request interval to use from the next opening of the port on;
+    // the interval applies at once.
+    void setPortSettings(const PortSettings& settings);
+    const PortSettings& portSettings() const { return m_portSettings; }
+    // The number of the last weighing stored, as the owner knows it at start-up.
+    void setStoredCounter(quint32 counter);
+
+    // Start-up, after OpenPort: switches collection on when `autoscan` is set and the port opened,
     // asks for all component totals, and brings timers and controls in line.
-    void Start();
+    void Start(bool autoscan);
+    // Close: collection ends without a log line, the timers stop, and no byte still arriving is
+    // taken for a reply. The port stays as it is; the owner closes it.
+    void Stop();
 
     // Opens the port with ComportIndex and BaudrateIndex and shows the outcome in status panel 0.
     // A BaudrateIndex outside 0..8 counts as a port that cannot be opened.
@@ -68,9 +105,9 @@ public:
     // After the dialog (OK or Cancel): reopens the port and resumes collection if it ran before.
     void endPortSetup();
 
-    // Manual press of an extra button whose command is `commandCode`. Refused (the view shows the
-    // busy box, nothing changes, false) while a command is being sent; otherwise the command is
-    // marked pending and true is returned, so the window shows the busy cursor on the button.
+    // Manual press of an extra button whose command is `commandCode`. Refused (commandRefused,
+    // nothing changes, false) while a command is being sent; otherwise the command is marked
+    // pending and true is returned, so the window shows the busy cursor on the button.
     bool tbexClick(qint32 commandCode);
     // An alarm of button `button` (1..8) fired with command `commandCode`: switches to sending it
     // unless a command is being sent (false; the caller tries again at its next tick).
@@ -91,33 +128,24 @@ public:
     // Last step of the Alarm tick: restarts a stalled cycle while collection is on.
     void Watchdog();
 
-    // Poll state (zero or false at start unless said otherwise).
-    qint32 ComportIndex = 0;  // 0..8 for COM1..COM9
-    qint32 BaudrateIndex = 1; // index into BaudRates
-    qint32 DeviceNumber = 1;  // the terminal's network number; its low byte is sent
-    bool Autoscan = false;    // switch collection on at start-up
-    qint32 PollIndex = 0;     // TerminalImage row the current request reads
-    qint32 PollState = psIdle;
-    ::RxBuffer RxBuffer{};    // reply bytes, newest at index 0
-    qint32 RxCount = 0;       // bytes of the current reply; may exceed the 128 kept
-    qint32 LinkState = 0;     // 0 no answer, 1 exchanging, 2 collection stopped
-    bool Polling = false;     // the operator switched collection on
-    bool TotalsDirty = false; // all component totals must be read again
-    bool CommandPending = false;
-    qint32 CommandCode = 0;    // index of the input whose start command is pending
-    qint32 AlarmButton = 0;    // 1..8: the button whose alarm issued the command; 0 by hand
-    quint32 StoredCounter = 0; // number of the last weighing stored ([ID] ID_old)
-    TerminalData Terminal;     // CurrentWeight, the record image, InputBits, OutputBits, ack
+    // The state as the handlers left it.
+    const PollCycleState& state() const { return m_state; }
+    // Puts the cycle into `state` as if its handlers had brought it there. For tests, which start
+    // a transition from a chosen state; the program itself never calls it.
+    void restoreState(const PollCycleState& state) { m_state = state; }
 
-    // Reply handling.
-    quint32 FailCount = 0;          // consecutive failed exchanges
-    quint32 PollCycleCount = 0;     // weight replies since the last counters read
-    quint32 TotalsRefreshCount = 0; // counters replies since the last periodic re-read of totals
-    quint32 BatchTotal = 0;
-    quint32 BatchRemaining = 0;
-    bool BatchFirstReply = false;
-    qint32 LastComponent = 0;    // Component of the last weighing stored
-    float LastSeenWeight = 0.0f; // Weight of the newest weighing as last stored or checked
+signals:
+    // A command was acknowledged by the terminal: the confirmation box with this caption and text.
+    void commandCompleted(const QString& caption, const QString& text);
+    // A request could not be written, or the port vanished: the warning box
+    // "Невозможно осуществить запись в последовательный порт.".
+    void portWriteFailed();
+    // A press was refused because a command is being sent: the box
+    // "Выполняется пуск. Дождитесь окончания операции.".
+    void commandRefused();
+    // Weighings can no longer be stored (or corrected); `text` says which and why. Emitted once
+    // per failure episode; the cycle goes on retrying.
+    void storageFailed(const QString& text);
 
 private:
     void fail(QStringView reason);
@@ -132,8 +160,10 @@ private:
     void correctLastWeighing(float weight);
     // Logs and shows `text` unless this kind of failure was reported already (`failing`).
     void reportStorageFailure(bool& failing, const QString& text);
-    void setLinkState(qint32 state);
+    void setLinkState(::LinkState state);
 
+    PollCycleState m_state;
+    PortSettings m_portSettings;
     SerialPort& m_port;
     PollTimers& m_timers;
     PollView& m_view;
@@ -156,18 +186,18 @@ private:
     // could be taken for the next one (a ring slot stored under the next number). Bytes that
     // arrive while no reply is awaited are dropped, and a reply of another shape is rejected.
     struct AwaitedReply {
-        quint8 function = 0;
+        ModbusFunction function{};
         int byteCount = -1; // -1: not checked (the command write's echo)
     };
     std::optional<AwaitedReply> m_awaited;
 
     // The request the send step issues in a poll state: function, start address, quantity.
     struct Request {
-        qint32 function = 0;
+        ModbusFunction function{};
         qint32 start = 0;
         qint32 quantity = 0;
     };
-    std::optional<Request> requestOf(qint32 state) const;
+    std::optional<Request> requestOf(PollState state) const;
     static AwaitedReply awaitedReplyOf(const Request& request);
     bool replyFitsRequest() const;
 };

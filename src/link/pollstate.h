@@ -1,9 +1,10 @@
 #pragma once
 
-// The step of the poll cycle, i.e. which request the send step issues next. It is kept as a plain
-// 32-bit integer by the poll cycle: a value outside this list is possible (a stray assignment, a
-// future step) and means "send no request".
-enum PollState : int {
+#include <QtGlobal>
+
+// The step of the poll cycle, i.e. which request the send step issues next. A value outside this
+// list (a state read back from elsewhere, a future step) sends no request.
+enum class PollState : qint32 {
     psIdle = 0,
     psReadCoils = 1,
     psReadDiscreteInputs = 2,
@@ -13,4 +14,11 @@ enum PollState : int {
     psReadCounters = 14,
     psCheckLastWeighing = 15,
     psSendCommand = 100,
+};
+
+// What the link status shows (and how status panel 1 is coloured).
+enum class LinkState : qint32 {
+    NoAnswer = 0,   // the terminal does not answer
+    Exchanging = 1, // replies arrive
+    Stopped = 2,    // collection is switched off
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/alarmflags.h"
+#include "link/pollstate.h"
 #include "link/terminalimage.h"
 
 #include <QString>
@@ -9,8 +10,7 @@
 #include <optional>
 
 // What the poll cycle shows. Implemented by the main window (and by fakes in the tests). Every
-// call but the three marked "may block" returns at once; those may run a nested event loop (a
-// modal message box), so the poll cycle makes every change of its state before calling them.
+// call returns at once; boxes are not shown through here (the poll cycle emits them as signals).
 class PollView {
 public:
     virtual ~PollView() = default;
@@ -26,8 +26,8 @@ public:
     virtual void setPortStatusText(const QString& text) = 0;
     // Status panel 1: the link status.
     virtual void setLinkStatusText(const QString& text) = 0;
-    // 0 terminal not answering, 1 exchanging, 2 collection stopped (colours status panel 1).
-    virtual void setLinkState(int state) = 0;
+    // Colours status panel 1.
+    virtual void setLinkState(LinkState state) = 0;
     // The exchange lamp: bright green after an accepted reply, button face when a request leaves.
     virtual void setExchangeLamp(bool active) = 0;
     // tbSuper can be used (the port is open).
@@ -44,18 +44,6 @@ public:
     virtual void appendConsoleLine(const QString& line) = 0;
     // The extra buttons get the default cursor back (a command was completed).
     virtual void resetButtonCursors() = 0;
-
-    // May block: the information box confirming a completed command.
-    virtual void showCommandCompleted(const QString& caption, const QString& text) = 0;
-    // May block: the warning box "Невозможно осуществить запись в последовательный порт.".
-    virtual void showPortWriteError() = 0;
-    // May block: the box "Выполняется пуск. Дождитесь окончания операции." (a command is being
-    // sent, the press is refused).
-    virtual void showBusyCommand() = 0;
-
-    // Weighings can no longer be stored (or corrected); `text` says which and why. Called once per
-    // failure episode. Must not block: the poll cycle goes on retrying.
-    virtual void showStorageFailure(const QString& text) = 0;
 };
 
 // Outcome of a call into the weighings store; an empty error means success.

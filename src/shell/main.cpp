@@ -3,6 +3,7 @@
 #include "commands/tioform.h"
 #include "link/tcomportsettingsform.h"
 #include "shell/appinfo.h"
+#include "shell/programcore.h"
 #include "shell/programpaths.h"
 #include "shell/singleinstance.h"
 #include "shell/taboutbox.h"
@@ -48,11 +49,14 @@ int main(int argc, char* argv[]) {
     // buttons setup dialog copies the main window's button records.
     auto mainForm = std::make_unique<TMainForm>(paths);
     if (const QString error = mainForm->initialise(); !error.isEmpty()) {
+        // Nothing runs: no timer, no poll, the port unopened. The box says why; closing it (or a
+        // termination signal) ends the program.
         qWarning("KDM: %s", qUtf8Printable(error));
         QMessageBox box(QMessageBox::Critical, AppInfo::Title, error, QMessageBox::Ok);
         QObject::connect(&termination, &TerminationSignals::terminationRequested, &box,
                          &QDialog::reject);
         box.exec();
+        mainForm->core().FormClose();
         return 0;
     }
     auto* consoleForm = new TConsoleForm(mainForm->showConsoleAction(), mainForm.get());

@@ -1,20 +1,16 @@
 #include "shell/tmainform.h"
 
-#include "base/eventlog.h"
-#include "base/profilefile.h"
 #include "commands/tioform.h"
-#include "link/pollcycle.h"
-#include "link/polltimers.h"
-#include "link/tcomport.h"
+#include "link/modbus.h"
 #include "link/tcomportsettingsform.h"
 #include "shell/appinfo.h"
+#include "shell/operatornotices.h"
+#include "shell/programcore.h"
 #include "shell/taboutbox.h"
 #include "shell/tconsoleform.h"
-#include "weighings/statuspanels.h"
 #include "weighings/tcomponentslist.h"
 #include "weighings/tstatusbar.h"
 #include "weighings/tweighingsgrid.h"
-#include "weighings/weighingstable.h"
 #include "weighings/weighingstore.h"
 
 #include <QAction>
@@ -32,7 +28,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSplitter>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -45,13 +40,12 @@ QIcon imageListIcon(int index) {
 }
 
 constexpr int ImageList1Count = 17;
-constexpr int AlarmIntervalMs = 2500;
 
 } // namespace
 
 TMainForm::TMainForm(const ProgramPaths& paths, QWidget* parent)
     : QMainWindow(parent)
-    , m_paths(paths) {
+    , m_core(new ProgramCore(paths, *this, {}, this)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(AppInfo::Title);
     setWindowIcon(QIcon(QStringLiteral(":/icons/kdm.svg")));
@@ -64,7 +58,7 @@ TMainForm::TMainForm(const ProgramPaths& paths, QWidget* parent)
     buildMenu();
     buildToolBar();
     buildCentralArea();
-    buildTimers();
+    connectActions();
 }
 
 TMainForm::~TMainForm() = default;
@@ -107,15 +101,6 @@ void TMainForm::buildActions() {
     CopyC = makeAction(QStringLiteral("CopyC"), QStringLiteral("Копировать"));
     SelectAllC = makeAction(QStringLiteral("SelectAllC"), QStringLiteral("Выделить все"));
     FontC = makeAction(QStringLiteral("FontC"), QStringLiteral("Изменить шрифт"));
-
-    connect(mExit, &QAction::triggered, this, &TMainForm::mExitClick);
-    connect(mHelp, &QAction::triggered, this, &TMainForm::mHelpClick);
-    connect(mLink, &QAction::triggered, this, &TMainForm::mLinkClick);
-    connect(mAbout, &QAction::triggered, this, &TMainForm::mAboutClick);
-    connect(mComponents, &QAction::triggered, this, &TMainForm::bHideClick);
-    connect(mSetupCom, &QAction::triggered, this, &TMainForm::mSetupComClick);
-    connect(mDeviceAutostart, &QAction::triggered, this, &TMainForm::mDeviceAutostartClick);
-    connect(mIOstate, &QAction::triggered, this, &TMainForm::mIOstateClick);
 }
 
 void TMainForm::buildMenu() {
@@ -273,7 +258,6 @@ void TMainForm::buildCentralArea() {
         PopupMenu1->popup(DBGridEh1->viewport()->mapToGlobal(pos));
     });
     connect(WeightsFont, &QAction::triggered, DBGridEh1, &TWeighingsGrid::WeightsFontExecute);
-    connect(DBGridEh1, &TWeighingsGrid::recordDeleted, this, &TMainForm::Table1AfterDelete);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
     layout->addWidget(Splitter1, 1);
@@ -349,57 +333,51 @@ void TMainForm::buildPanel1(QWidget* parent) {
     row->addStretch(1);
 }
 
-void TMainForm::buildTimers() {
-    // TimerSend, TimerTimeout and TimerMB belong to the poll cycle (createLink).
-    Alarm = new QTimer(this);
-    Alarm->setObjectName(QStringLiteral("Alarm"));
-    Alarm->setInterval(AlarmIntervalMs);
-    connect(Alarm, &QTimer::timeout, this, &TMainForm::AlarmTimer);
-    Alarm->start();
-}
-
 QString TMainForm::initialise() {
-    // Steps 1 and 2 (the widgets and the eight empty button records) ran in the constructor.
-    WriteLog(QStringLiteral("* Program start."));
-    if (QString error = openWeighingsTable(); !error.isEmpty())
-        return error;
-
-    createLink();
-
-    IniFileName = m_paths.IniFileName;
-    const SettingsLoad loaded = loadSettings(IniFileName, QDate::currentDate());
-    if (!loaded.error.isEmpty())
-        return loaded.error;
-    applySettings(loaded.settings);
-
-    // The table keeps the number of the last weighing stored in the same transaction as its row,
-    // so after a crash it knows better than the configuration file's mirror.
-    if (const auto counter = Table1->storedCounter(); counter.ok() && counter.value)
-        m_poll->StoredCounter = *counter.value;
-
-    DateTimePicker1->setDate(QDate::currentDate());
-    m_store->showRecordCount(m_poll->StoredCounter);
-    DBGridEh1->setTable(Table1.get());
-    SetFilterExecute();
-    DBGridEh1->goToLastRow();
-    // The filter follows the operator's choice from now on.
-    connect(DateTimePicker1, &QDateEdit::dateChanged, this, &TMainForm::SetFilterExecute);
-    connect(ComboBox1, &QComboBox::activated, this, &TMainForm::SetFilterExecute);
-    connect(SetFilter, &QAction::triggered, this, &TMainForm::SetFilterExecute);
-    mDeviceAutostart->setChecked(m_poll->Autoscan);
-    LabelShippingWeight->setText(QStringLiteral("#1\t0\t--:--"));
-    m_poll->Start();
-    ApplyButtons();
-    ApplyShowComponents();
-    return {};
+    return m_core->Start();
 }
 
-void TMainForm::ApplyButtons() {
+bool TMainForm::isClosed() const {
+    return m_core->isClosed();
+}
+
+void TMainForm::connectActions() {
+    ProgramCore* core = m_core;
+    connect(mExit, &QAction::triggered, this, &TMainForm::mExitClick);
+    connect(mHelp, &QAction::triggered, this, &TMainForm::mHelpClick);
+    connect(mLink, &QAction::triggered, this, &TMainForm::mLinkClick);
+    connect(mAbout, &QAction::triggered, this, &TMainForm::mAboutClick);
+    connect(mSetupCom, &QAction::triggered, this, &TMainForm::mSetupComClick);
+    connect(mIOstate, &QAction::triggered, this, &TMainForm::mIOstateClick);
+    connect(mComponents, &QAction::triggered, core, &ProgramCore::bHideClick);
+    connect(mDeviceAutostart, &QAction::triggered, core, &ProgramCore::mDeviceAutostartClick);
+    for (QAction* action : {tbSuper, mDeviceGo, mDeviceWait})
+        connect(action, &QAction::triggered, core, &ProgramCore::tbSuperClick);
+    connect(mNew, &QAction::triggered, core, &ProgramCore::New1Click);
+    for (int n = 1; n <= ExtraButtonCount; ++n)
+        connect(tbex[size_t(n - 1)], &QAction::triggered, this, [this, n] { tbexClick(n); });
+    connect(DBGridEh1, &TWeighingsGrid::recordDeleted, core, &ProgramCore::Table1AfterDelete);
+    connect(&core->store(), &WeighingStore::tableChanged, DBGridEh1,
+            &TWeighingsGrid::tableChanged);
+    // Queued: a box is shown from the event loop, after the handler that asked for it.
+    connect(&core->notices(), &OperatorNotices::noticePosted, this, &TMainForm::showNotices,
+            Qt::QueuedConnection);
+}
+
+void TMainForm::showNotices() {
+    OperatorNotices& notices = m_core->notices();
+    while (const std::optional<Notice> notice = notices.takeNext()) {
+        QMessageBox box(notice->isWarning() ? QMessageBox::Warning : QMessageBox::Information,
+                        notice->caption, notice->text, QMessageBox::Ok);
+        box.exec();
+        notices.closed();
+    }
+}
+
+void TMainForm::ApplyButtons(const std::array<buttons_t, ExtraButtonCount>& buttons) {
     for (int n = 1; n <= ExtraButtonCount; ++n) {
-        auto* button = findChild<QAction*>(QStringLiteral("tbex%1").arg(n));
-        if (!button)
-            return;
-        const buttons_t& record = m_buttons.Buttons[n - 1];
+        QAction* button = tbex[size_t(n - 1)];
+        const buttons_t& record = buttons[size_t(n - 1)];
         button->setVisible(record.Show);
         button->setText(record.Name);
         button->setToolTip(record.Name);
@@ -409,36 +387,13 @@ void TMainForm::ApplyButtons() {
     }
 }
 
-void TMainForm::ApplyShowComponents() {
-    lvComponents->setVisible(ShowComponents);
-    mComponents->setChecked(ShowComponents);
+void TMainForm::ApplyShowComponents(bool show) {
+    lvComponents->setVisible(show);
+    mComponents->setChecked(show);
 }
 
-void TMainForm::bHideClick() {
-    ShowComponents = !ShowComponents;
-    ApplyShowComponents();
-}
-
-QString TMainForm::openWeighingsTable() {
-    QDir().mkpath(m_paths.dbFolder);
-    Table1 = std::make_unique<WeighingsTable>(m_paths.dbFile);
-    WriteLog(Table1->Exists()
-                 ? QStringLiteral("Database: Table opened.")
-                 : QStringLiteral("Database: Table does not exist. Creating new table."));
-    const auto opened = Table1->Open();
-    return opened.ok() ? QString() : opened.error;
-}
-
-void TMainForm::applySettings(const AppSettings& s) {
-    m_settings = s;
-    m_poll->ComportIndex = s.ComportIndex;
-    m_poll->BaudrateIndex = s.BaudrateIndex;
-    m_poll->DeviceNumber = s.DeviceNumber;
-    m_timers->setInterval(PollTimer::TimerSend, s.SendInterval);
+void TMainForm::applyWindowSettings(const AppSettings& s) {
     Showconsolewindow1->setChecked(s.ShowConsole);
-    m_poll->Autoscan = s.Autoscan;
-    ShowComponents = s.ShowComponents;
-    m_poll->StoredCounter = s.StoredCounter;
     move(s.MainWindow.Left, s.MainWindow.Top);
     resize(s.MainWindow.Width, s.MainWindow.Height);
     lvComponents->applyListFont(s.ComponentsFont);
@@ -446,21 +401,10 @@ void TMainForm::applySettings(const AppSettings& s) {
     lvComponents->setListWidth(s.ComponentsWidth);
     Splitter1->setSizes({s.ComponentsWidth, qMax(1, width() - s.ComponentsWidth)});
     DBGridEh1->setColumnWidths(s.GridColumnWidths);
-    m_buttons.Buttons = s.Buttons;
-    AllowMultiple = s.AllowMultiple;
-    Autorun = s.Autorun;
 }
 
-AppSettings TMainForm::collectSettings() const {
-    AppSettings s = m_settings;
-    s.ComportIndex = m_poll->ComportIndex;
-    s.BaudrateIndex = m_poll->BaudrateIndex;
-    s.DeviceNumber = m_poll->DeviceNumber;
-    s.SendInterval = m_timers->interval(PollTimer::TimerSend);
+void TMainForm::collectWindowSettings(AppSettings& s) const {
     s.ShowConsole = Showconsolewindow1->isChecked();
-    s.Autoscan = m_poll->Autoscan;
-    s.ShowComponents = ShowComponents;
-    s.StoredCounter = m_poll->StoredCounter;
     s.MainWindow = {y(), x(), width(), height()};
     if (m_console)
         s.ConsoleForm = m_console->bounds();
@@ -468,18 +412,39 @@ AppSettings TMainForm::collectSettings() const {
     s.ComponentColumns = lvComponents->columnWidths();
     s.ComponentsWidth = lvComponents->listWidth();
     s.GridColumnWidths = DBGridEh1->columnWidths();
-    s.Buttons = m_buttons.Buttons;
-    s.AllowMultiple = AllowMultiple;
-    s.Autorun = Autorun;
-    return s;
+}
+
+void TMainForm::showFilterDate(QDate today) {
+    DateTimePicker1->setDate(today);
+}
+
+void TMainForm::setRecordCountText(const QString& text) {
+    StatusBar->setPanelText(StatusPanel::RecordCount, text);
+}
+
+void TMainForm::showWeighings(WeighingsTable& table) {
+    DBGridEh1->setTable(&table);
+    SetFilterExecute();
+    DBGridEh1->goToLastRow();
+    // The filter follows the operator's choice from now on.
+    connect(DateTimePicker1, &QDateEdit::dateChanged, this, &TMainForm::SetFilterExecute,
+            Qt::UniqueConnection);
+    connect(ComboBox1, &QComboBox::activated, this, &TMainForm::SetFilterExecute,
+            Qt::UniqueConnection);
+    connect(SetFilter, &QAction::triggered, this, &TMainForm::SetFilterExecute,
+            Qt::UniqueConnection);
+}
+
+void TMainForm::setAutostartChecked(bool checked) {
+    mDeviceAutostart->setChecked(checked);
+}
+
+void TMainForm::showSettingsWriteError(const QString& text) {
+    QMessageBox::critical(this, AppInfo::Title, text);
 }
 
 void TMainForm::SetFilterExecute() {
     DBGridEh1->SetFilterExecute(DateTimePicker1->date(), ComboBox1->currentIndex() + 1);
-}
-
-void TMainForm::Table1AfterDelete() {
-    WriteLog(QStringLiteral("Database: record deleted"));
 }
 
 void TMainForm::setConsoleForm(TConsoleForm* console) {
@@ -493,33 +458,10 @@ void TMainForm::setAboutBox(TAboutBox* about) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    if (!m_closed)
-        FormClose();
+    m_core->FormClose();
     event->accept();
     // exit() rather than quit(): it also ends a message box's loop that may be open now.
     QApplication::exit(0);
-}
-
-void TMainForm::FormClose() {
-    m_closed = true;
-    WriteLog(QStringLiteral("* Program exit."));
-    if (Table1)
-        Table1->Close();
-
-    // A settings file that cannot be written must not keep the program half-closed with the
-    // port in an unknown state: the operator sees why, and the close goes on.
-    const QString error = saveSettings(IniFileName, collectSettings());
-    if (!error.isEmpty()) {
-        qWarning("KDM: %s", qUtf8Printable(error));
-        QMessageBox::critical(this, AppInfo::Title, error);
-    }
-
-    // Nothing may touch the port after it is gone: the timers that drive it stop first.
-    Alarm->stop();
-    m_timers->stop(PollTimer::TimerSend);
-    m_timers->stop(PollTimer::TimerTimeout);
-    m_timers->stop(PollTimer::TimerMB);
-    m_port->Close();
 }
 
 void TMainForm::mExitClick() {
@@ -542,44 +484,6 @@ void TMainForm::mAboutClick() {
     m_about->activateWindow();
 }
 
-void TMainForm::AlarmTimer() {
-    m_buttons.AlarmTimer(QDateTime::currentDateTime(), [this](int button, qint32 command) {
-        return m_poll->dispatchAlarmCommand(button, command);
-    });
-    m_poll->Watchdog();
-}
-
-void TMainForm::createLink() {
-    m_store = new WeighingStore(*Table1, &QDate::currentDate, this);
-    connect(m_store, &WeighingStore::tableChanged, DBGridEh1, &TWeighingsGrid::tableChanged);
-    connect(m_store, &WeighingStore::recordCountChanged, this,
-            [this](qint64 rows, quint32 counter) {
-                StatusBar->setPanelText(2, StatusPanels::recordCountText(rows, counter));
-            });
-    m_port = new TComPort([this](int index) { return portDeviceName(index); }, this);
-    m_timers = new QtPollTimers(this);
-    m_poll = new PollCycle({*m_port, *m_timers, *this, *m_store, *this, *this, m_buttons}, this);
-    m_timers->connectTo(*m_poll);
-    connect(tbSuper, &QAction::triggered, m_poll, &PollCycle::tbSuperClick);
-    connect(mDeviceGo, &QAction::triggered, m_poll, &PollCycle::tbSuperClick);
-    connect(mDeviceWait, &QAction::triggered, m_poll, &PollCycle::tbSuperClick);
-    connect(mNew, &QAction::triggered, m_poll, &PollCycle::New1Click);
-    for (QAction* button : tbex)
-        connect(button, &QAction::triggered, this, [this, button] { tbexClick(button); });
-    connect(m_port, &SerialPort::byteReceived, m_poll, &PollCycle::OnCommByte);
-    // A port that vanished is reported like a refused send; the next send tick reopens it.
-    connect(m_port, &SerialPort::portLost, this, &TMainForm::showPortWriteError);
-}
-
-QString TMainForm::portDeviceName(int index) const {
-    // Off Windows, COMn is the device named in [Ports] of the configuration file; the program
-    // never writes that section.
-    const QString fallback = TComPort::defaultPortName(index);
-    const ProfileFile file(IniFileName);
-    return file.ReadString(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(index + 1),
-                           fallback);
-}
-
 void TMainForm::setPortSettingsForm(TCOMportSettingsForm* form) {
     m_portSettings = form;
 }
@@ -589,22 +493,18 @@ void TMainForm::setIOForm(TIOForm* form) {
     connect(form, &TIOForm::closedByOperator, this, [this] { mIOstate->setChecked(false); });
 }
 
-void TMainForm::tbexClick(QAction* button) {
-    if (!m_poll->tbexClick(button->data().toInt()))
+void TMainForm::tbexClick(int button) {
+    if (!m_core->tbexClick(button))
         return;
-    if (QWidget* widget = ToolBar1->widgetForAction(button))
+    if (QWidget* widget = ToolBar1->widgetForAction(tbex[size_t(button - 1)]))
         widget->setCursor(Qt::WaitCursor);
 }
 
 void TMainForm::mSetupComClick() {
-    m_poll->beginPortSetup();
+    m_core->beginPortSetup();
     if (m_portSettings)
         m_portSettings->exec();
-    m_poll->endPortSetup();
-}
-
-void TMainForm::mDeviceAutostartClick() {
-    m_poll->Autoscan = mDeviceAutostart->isChecked();
+    m_core->endPortSetup();
 }
 
 void TMainForm::mIOstateClick() {
@@ -628,14 +528,14 @@ void TMainForm::setComponentRow(int row, const QString& sum, const QString& coun
 }
 
 void TMainForm::setPortStatusText(const QString& text) {
-    StatusBar->setPanelText(0, text);
+    StatusBar->setPanelText(StatusPanel::Port, text);
 }
 
 void TMainForm::setLinkStatusText(const QString& text) {
-    StatusBar->setPanelText(1, text);
+    StatusBar->setPanelText(StatusPanel::Link, text);
 }
 
-void TMainForm::setLinkState(int state) {
+void TMainForm::setLinkState(LinkState state) {
     StatusBar->setLinkState(state);
 }
 
@@ -680,36 +580,4 @@ void TMainForm::resetButtonCursors() {
         if (QWidget* widget = ToolBar1->widgetForAction(button))
             widget->unsetCursor();
     }
-}
-
-void TMainForm::showCommandCompleted(const QString& caption, const QString& text) {
-    QMessageBox::information(nullptr, caption, text);
-}
-
-void TMainForm::showPortWriteError() {
-    QMessageBox::warning(nullptr, QStringLiteral("Ошибка"),
-                         QStringLiteral("Невозможно осуществить запись в последовательный порт."));
-}
-
-void TMainForm::showBusyCommand() {
-    QMessageBox::information(nullptr, QStringLiteral("Сообщение"),
-                             QStringLiteral("Выполняется пуск. Дождитесь окончания операции."));
-}
-
-void TMainForm::showStorageFailure(const QString& text) {
-    // The poll cycle goes on retrying, so the box must not hold it up.
-    auto* box = new QMessageBox(QMessageBox::Warning, AppInfo::Title, text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
-    StatusBar->setPanelText(1, text);
-}
-
-void TMainForm::writeStoredCounter(quint32 StoredCounter) {
-    if (const QString error = ::writeStoredCounter(IniFileName, StoredCounter); !error.isEmpty())
-        qWarning("KDM: %s", qUtf8Printable(error));
-}
-
-void TMainForm::WriteLog(const QString& text) {
-    ::WriteLog(text);
 }

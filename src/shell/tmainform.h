@@ -1,16 +1,13 @@
 #pragma once
 
-#include "base/appsettings.h"
-#include "commands/extrabuttons.h"
-#include "link/pollview.h"
 #include "shell/programpaths.h"
+#include "shell/programview.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
 
 #include <array>
-#include <memory>
 
 class QAction;
 class QComboBox;
@@ -20,37 +17,28 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QSplitter;
-class QTimer;
 class QToolBar;
 class TConsoleForm;
 class TAboutBox;
-class PollCycle;
-class QtPollTimers;
-class TComPort;
+class ProgramCore;
 class TCOMportSettingsForm;
 class TIOForm;
 class TComponentsList;
 class TStatusBar;
 class TWeighingsGrid;
-class WeighingStore;
-class WeighingsTable;
 
-// The main window: it owns everything that lives longer than one dialog and brings every
-// subsystem up at construction and down at close. It shows what the poll cycle reports and
-// forwards the operator's actions to it.
-class TMainForm : public QMainWindow,
-                  public PollView,
-                  public PollSettingsWriter,
-                  public PollEventLog {
+// The main window: it builds the widgets, shows what the program core reports and forwards the
+// operator's actions to it. The core owns the table, the port, the poll cycle, the buttons and the
+// settings, and runs the start-up and the close.
+class TMainForm : public QMainWindow, public ProgramView {
     Q_OBJECT
 
 public:
     explicit TMainForm(const ProgramPaths& paths, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // Runs the construction steps after the widgets exist. An error that ends the start-up
-    // (table that can be neither opened nor created, an unreadable font colour) is returned as
-    // its text; empty on success.
+    // Runs the start-up. An error that ends it (a table that can be neither opened nor created,
+    // an unreadable font colour) is returned as its text; empty on success.
     QString initialise();
 
     // The other windows, created right after this one (the console reads a check mark of this
@@ -60,19 +48,12 @@ public:
     void setPortSettingsForm(TCOMportSettingsForm* form);
     void setIOForm(TIOForm* form);
 
-    PollCycle& poll() { return *m_poll; }
+    ProgramCore& core() { return *m_core; }
 
     // "Обмен данными": the console is shown exactly while it is checked.
     QAction* showConsoleAction() const { return Showconsolewindow1; }
 
-    const ProgramPaths& paths() const { return m_paths; }
-    bool isClosed() const { return m_closed; }
-
-    // Fields of the main window that are not the poll cycle's.
-    bool ShowComponents = true;
-    bool Autorun = false;
-    bool AllowMultiple = false;
-    QString IniFileName;
+    bool isClosed() const;
 
     // PollView
     void setWeightText(const QString& text) override;
@@ -81,7 +62,7 @@ public:
                          const QString& date) override;
     void setPortStatusText(const QString& text) override;
     void setLinkStatusText(const QString& text) override;
-    void setLinkState(int state) override;
+    void setLinkState(LinkState state) override;
     void setExchangeLamp(bool active) override;
     void setCollectionAvailable(bool available) override;
     void setCollectionRunning(bool running) override;
@@ -90,14 +71,17 @@ public:
     bool isIoStateTicked() const override;
     void appendConsoleLine(const QString& line) override;
     void resetButtonCursors() override;
-    void showCommandCompleted(const QString& caption, const QString& text) override;
-    void showPortWriteError() override;
-    void showBusyCommand() override;
-    void showStorageFailure(const QString& text) override;
 
-    // PollSettingsWriter, PollEventLog
-    void writeStoredCounter(quint32 StoredCounter) override;
-    void WriteLog(const QString& text) override;
+    // ProgramView
+    void applyWindowSettings(const AppSettings& settings) override;
+    void collectWindowSettings(AppSettings& settings) const override;
+    void showFilterDate(QDate today) override;
+    void setRecordCountText(const QString& text) override;
+    void showWeighings(WeighingsTable& table) override;
+    void setAutostartChecked(bool checked) override;
+    void ApplyButtons(const std::array<buttons_t, ExtraButtonCount>& buttons) override;
+    void ApplyShowComponents(bool show) override;
+    void showSettingsWriteError(const QString& text) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -108,47 +92,25 @@ private:
     void buildToolBar();
     void buildCentralArea();
     void buildPanel1(QWidget* parent);
-    void buildTimers();
     QAction* makeAction(const QString& objectName, const QString& text, int menuImage = -1);
 
-    void applySettings(const AppSettings& s);
-    AppSettings collectSettings() const;
+    void connectActions();
     void SetFilterExecute();
-    void Table1AfterDelete();
 
-    // Handlers of the shell's own menu entries.
+    // Handlers of the operator's actions that are not the core's alone.
     void mExitClick();
     void mHelpClick();
     void mLinkClick();
     void mAboutClick();
-    void AlarmTimer();
-    void bHideClick();
-    void tbexClick(QAction* button);
+    void tbexClick(int button);
     void mSetupComClick();
-    void mDeviceAutostartClick();
     void mIOstateClick();
+    // Shows the boxes the core owes the operator, one at a time.
+    void showNotices();
 
-    void ApplyButtons();
-    void ApplyShowComponents();
-
-    void FormClose();
-    QString openWeighingsTable();
-    void createLink();
-    QString portDeviceName(int index) const;
-
-    ProgramPaths m_paths;
-    bool m_closed = false;
-    std::unique_ptr<WeighingsTable> Table1;
-    WeighingStore* m_store = nullptr;
-    TComPort* m_port = nullptr;
-    QtPollTimers* m_timers = nullptr;
-    PollCycle* m_poll = nullptr;
-    ExtraButtons m_buttons;
+    ProgramCore* m_core = nullptr;
     QPointer<TCOMportSettingsForm> m_portSettings;
     QPointer<TIOForm> m_io;
-    // Settings kept as read until the window that owns them exists (grid column widths, the
-    // list's font colour as stored).
-    AppSettings m_settings;
 
     QList<QIcon> m_imageList1; // tool bar, 32 x 32
     QPointer<TConsoleForm> m_console;
@@ -174,7 +136,6 @@ private:
     QDateEdit* DateTimePicker1 = nullptr;
     QComboBox* ComboBox1 = nullptr;
     TStatusBar* StatusBar = nullptr;
-    QTimer* Alarm = nullptr;
 
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;

@@ -27,15 +27,16 @@ QString recordCountText(qint64 rows, quint32 counter) {
     return QString::number(rows) + QLatin1Char('/') + QString::number(counter);
 }
 
-std::optional<quint32> linkTextColour(qint32 linkState) {
+std::optional<quint32> linkTextColour(LinkState linkState) {
     switch (linkState) {
-    case 0:
+    case LinkState::NoAnswer:
         return 0xFF0000u;
-    case 2:
+    case LinkState::Stopped:
         return 0x800000u;
-    default:
-        return std::nullopt;
+    case LinkState::Exchanging:
+        break;
     }
+    return std::nullopt;
 }
 
 } // namespace StatusPanels

@@ -20,22 +20,23 @@ TStatusBar::TStatusBar(QWidget* parent)
     StatusBarMouseMove(0);
 }
 
-void TStatusBar::setPanelText(int panel, const QString& text) {
-    if (panel < 0 || panel >= int(m_texts.size()) || m_texts[panel] == text)
+void TStatusBar::setPanelText(StatusPanel panel, const QString& text) {
+    QString& shown = m_texts[size_t(panel)];
+    if (shown == text)
         return;
-    m_texts[panel] = text;
+    shown = text;
     update(panelRect(panel));
 }
 
-QString TStatusBar::panelText(int panel) const {
-    return panel >= 0 && panel < int(m_texts.size()) ? m_texts[panel] : QString();
+QString TStatusBar::panelText(StatusPanel panel) const {
+    return m_texts[size_t(panel)];
 }
 
-void TStatusBar::setLinkState(qint32 linkState) {
+void TStatusBar::setLinkState(LinkState linkState) {
     if (m_linkState == linkState)
         return;
     m_linkState = linkState;
-    update(panelRect(1));
+    update(panelRect(StatusPanel::Link));
 }
 
 QSize TStatusBar::sizeHint() const {
@@ -45,21 +46,23 @@ QSize TStatusBar::sizeHint() const {
     return {width, BarHeight};
 }
 
-QRect TStatusBar::panelRect(int panel) const {
+QRect TStatusBar::panelRect(StatusPanel panel) const {
+    const int index = int(panel);
     int left = 0;
-    for (int i = 0; i < panel; ++i)
-        left += StatusPanels::Widths[i];
-    return {left, 0, StatusPanels::Widths[panel], height()};
+    for (int i = 0; i < index; ++i)
+        left += StatusPanels::Widths[size_t(i)];
+    return {left, 0, StatusPanels::Widths[size_t(index)], height()};
 }
 
 void TStatusBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QPalette& pal = palette();
     painter.fillRect(rect(), pal.button());
-    for (int panel = 0; panel < int(m_texts.size()); ++panel) {
+    for (int index = 0; index < int(m_texts.size()); ++index) {
+        const auto panel = StatusPanel(index);
         const QRect outer = panelRect(panel).adjusted(0, 1, -2, -1);
-        // Panels 0 to 2 are lowered; the spare panel at the right has no frame.
-        if (panel < 3) {
+        // Panels are lowered but for the spare one at the right, which has no frame.
+        if (panel != StatusPanel::Spare) {
             painter.setPen(pal.color(QPalette::Dark));
             painter.drawLine(outer.topLeft(), outer.topRight());
             painter.drawLine(outer.topLeft(), outer.bottomLeft());
@@ -70,14 +73,14 @@ void TStatusBar::paintEvent(QPaintEvent*) {
         const QRect inner = outer.adjusted(2, 1, -2, 0);
         QColor colour = pal.color(QPalette::ButtonText);
         Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
-        if (panel == 1) {
+        if (panel == StatusPanel::Link) {
             if (const auto rgb = StatusPanels::linkTextColour(m_linkState))
                 colour = QColor::fromRgb(*rgb);
-        } else if (panel == 2) {
+        } else if (panel == StatusPanel::RecordCount) {
             alignment = Qt::AlignRight | Qt::AlignVCenter;
         }
         painter.setPen(colour);
-        painter.drawText(inner, alignment, m_texts[panel]);
+        painter.drawText(inner, alignment, m_texts[size_t(index)]);
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "weighings/statuspanels.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -13,12 +15,12 @@ class TStatusBar : public QWidget {
 public:
     explicit TStatusBar(QWidget* parent = nullptr);
 
-    void setPanelText(int panel, const QString& text);
-    QString panelText(int panel) const;
+    void setPanelText(StatusPanel panel, const QString& text);
+    QString panelText(StatusPanel panel) const;
 
-    // Panel 1 draws its text in the colour of the link state.
-    void setLinkState(qint32 linkState);
-    qint32 linkState() const { return m_linkState; }
+    // The link panel draws its text in the colour of the link state.
+    void setLinkState(LinkState linkState);
+    LinkState linkState() const { return m_linkState; }
 
     QSize sizeHint() const override;
 
@@ -27,9 +29,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
-    QRect panelRect(int panel) const;
+    QRect panelRect(StatusPanel panel) const;
     void StatusBarMouseMove(int x);
 
     std::array<QString, 4> m_texts;
-    qint32 m_linkState = 0;
+    LinkState m_linkState = LinkState::NoAnswer;
 };

@@ -28,7 +28,7 @@ SumOutcome sumOnOwnConnection(const QString& filePath, bool filtered, QDate date
     // Open() would make a missing file: a table that went away has no sum.
     if (!table.Exists())
         return {{}, QStringLiteral("Weighings table \"%1\": the file is gone").arg(filePath)};
-    const TableResult<OpenOutcome> opened = table.Open();
+    const OpenResult opened = table.Open();
     if (!opened.ok())
         return {{}, opened.error};
     if (filtered)

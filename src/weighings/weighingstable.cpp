@@ -50,6 +50,29 @@ QString reasonOf(const QSqlError& error) {
     return reason.isEmpty() ? QStringLiteral("unknown error") : reason;
 }
 
+// SQLite's primary result codes that say why a file cannot be used.
+constexpr int SqlitePerm = 3;
+constexpr int SqliteReadOnly = 8;
+constexpr int SqliteCorrupt = 11;
+constexpr int SqliteCantOpen = 14;
+constexpr int SqliteAuth = 23;
+constexpr int SqliteNotADatabase = 26;
+
+OpenFault faultOf(int sqliteCode) {
+    switch (sqliteCode & 0xFF) { // the extended codes keep the primary one in the low byte
+    case SqlitePerm:
+    case SqliteReadOnly:
+    case SqliteCantOpen:
+    case SqliteAuth:
+        return OpenFault::NoAccess;
+    case SqliteCorrupt:
+    case SqliteNotADatabase:
+        return OpenFault::NotADatabase;
+    default:
+        return OpenFault::Other;
+    }
+}
+
 WeighingRow rowFromQuery(const QSqlQuery& query) {
     WeighingRow row;
     row.DateTime = weighingDateTimeFromText(query.value(1).toString());
@@ -63,6 +86,35 @@ WeighingRow rowFromQuery(const QSqlQuery& query) {
 }
 
 } // namespace
+
+QString tableOpenFailureText(const QString& filePath, OpenFault fault) {
+    QString reason;
+    switch (fault) {
+    case OpenFault::DriverMissing:
+        reason = QStringLiteral("в системе не установлен драйвер SQLite для Qt");
+        break;
+    case OpenFault::NoAccess:
+        reason = QStringLiteral("нет доступа к файлу или к его папке (открыть, создать или "
+                                "записать не удаётся)");
+        break;
+    case OpenFault::NotADatabase:
+        reason = QStringLiteral("файл не является базой данных SQLite или повреждён");
+        break;
+    case OpenFault::ForeignFile:
+        reason = QStringLiteral("в файле нет таблицы отвесов weights_data, он принадлежит другой "
+                                "программе");
+        break;
+    case OpenFault::ForeignColumns:
+        reason = QStringLiteral("столбцы таблицы weights_data не те, что нужны программе");
+        break;
+    case OpenFault::None:
+    case OpenFault::Other:
+        reason = QStringLiteral("ошибка SQLite, подробности в журнале log.txt");
+        break;
+    }
+    return QStringLiteral("Не удалось открыть таблицу отвесов\n%1\n\nПричина: %2.")
+        .arg(QDir::toNativeSeparators(filePath), reason);
+}
 
 QString fixedPointText(qint64 tenThousandths, QChar decimalPoint) {
     if (tenThousandths == 0)
@@ -120,6 +172,11 @@ QString WeighingsTable::failure(const QString& what, const QString& reason) cons
         .arg(QDir::toNativeSeparators(m_filePath), what, reason);
 }
 
+QString WeighingsTable::failedWith(const QSqlError& error) {
+    m_lastErrorCode = error.nativeErrorCode().toInt();
+    return reasonOf(error);
+}
+
 QString WeighingsTable::notOpen(const QString& what) const {
     return failure(what, QStringLiteral("the table is not open"));
 }
@@ -133,7 +190,7 @@ QString WeighingsTable::execute(const QString& sql, const QVariantList& values,
         QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
         query.setForwardOnly(true);
         if (!query.prepare(sql))
-            return reasonOf(query.lastError());
+            return failedWith(query.lastError());
         it = m_statements.emplace(sql, std::move(query)).first;
     }
     QSqlQuery& query = it->second;
@@ -144,7 +201,7 @@ QString WeighingsTable::execute(const QString& sql, const QVariantList& values,
         if (read)
             read(query);
     } else {
-        reason = reasonOf(query.lastError());
+        reason = failedWith(query.lastError());
     }
     // A statement left open would hold its read transaction, and this connection would not see
     // what other instances commit.
@@ -181,7 +238,7 @@ TableStatus WeighingsTable::ensureOpen(const QString& what) {
         if (!db.isValid())
             return {failure(what, QStringLiteral("the SQLite driver of Qt is not installed"))};
         if (!db.open())
-            return {failure(what, reasonOf(db.lastError()))};
+            return {failure(what, failedWith(db.lastError()))};
     }
     m_open = true;
 
@@ -253,14 +310,22 @@ TableStatus WeighingsTable::checkSchema() {
     return {};
 }
 
-TableResult<OpenOutcome> WeighingsTable::Open() {
+OpenResult WeighingsTable::Open() {
     const QString what = QStringLiteral("cannot open the table");
-    if (const TableStatus opened = ensureOpen(what); !opened.ok())
-        return {OpenOutcome::Opened, opened.error};
-    auto fail = [this](const QString& error) {
+    m_lastErrorCode = 0;
+    auto fail = [this](const QString& error, OpenFault fault) {
         Close();
-        return TableResult<OpenOutcome>{OpenOutcome::Opened, error};
+        return OpenResult{OpenOutcome::Opened, error, fault};
     };
+    // A failed statement says why through SQLite's result code.
+    auto failSql = [this, &fail](const QString& error) {
+        return fail(error, faultOf(m_lastErrorCode));
+    };
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+        return fail(failure(what, QStringLiteral("the SQLite driver of Qt is not installed")),
+                    OpenFault::DriverMissing);
+    if (const TableStatus opened = ensureOpen(what); !opened.ok())
+        return failSql(opened.error);
 
     QStringList tables;
     int objects = 0;
@@ -273,29 +338,31 @@ TableResult<OpenOutcome> WeighingsTable::Open() {
             }
         });
     if (!reason.isEmpty())
-        return fail(failure(what, reason));
+        return failSql(failure(what, reason));
 
     if (!tables.contains(TableName)) {
         // A file with nothing in it is new, or its creation was cut short: make the table. A file
         // with other things in it belongs to something else and is left as it is.
         if (objects != 0)
-            return fail(failure(what, QStringLiteral("the file holds no table weights_data")));
+            return fail(failure(what, QStringLiteral("the file holds no table weights_data")),
+                        OpenFault::ForeignFile);
         if (const TableStatus journal = useDurableJournal(what); !journal.ok())
-            return fail(journal.error);
+            return failSql(journal.error);
         if (const TableStatus created = createSchema(); !created.ok())
-            return fail(created.error);
-        return {OpenOutcome::Created, {}};
+            return failSql(created.error);
+        return {OpenOutcome::Created, {}, OpenFault::None};
     }
 
     if (const TableStatus schema = checkSchema(); !schema.ok())
-        return fail(schema.error);
+        return m_lastErrorCode ? failSql(schema.error)
+                               : fail(schema.error, OpenFault::ForeignColumns);
     if (const TableStatus journal = useDurableJournal(what); !journal.ok())
-        return fail(journal.error);
+        return failSql(journal.error);
     // The filter index of a table that lacks it is made now; a file that cannot be written is
     // still readable without it, only slower.
     execute(CreateFilterIndex);
     m_hasStateTable = tables.contains(QStringLiteral("kdm_state"));
-    return {OpenOutcome::Opened, {}};
+    return {OpenOutcome::Opened, {}, OpenFault::None};
 }
 
 void WeighingsTable::Close() {

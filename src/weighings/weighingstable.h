@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QList>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
@@ -14,6 +15,27 @@
 
 // What Open() found: the table was there, or the file was new (or empty) and the table was made.
 enum class OpenOutcome { Opened, Created };
+
+// Why Open() failed.
+enum class OpenFault {
+    None,
+    DriverMissing,  // Qt's SQLite driver is not installed
+    NoAccess,       // the file or its folder cannot be opened, created or written
+    NotADatabase,   // the file is no SQLite database, or a damaged one
+    ForeignFile,    // an SQLite file of something else: it holds no table weights_data
+    ForeignColumns, // a table weights_data with other columns
+    Other,
+};
+
+struct OpenResult {
+    OpenOutcome value = OpenOutcome::Opened;
+    QString error; // names the file and the reason, in English, for the log
+    OpenFault fault = OpenFault::None;
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The operator's text for a table that cannot be opened: the file and the reason, in Russian.
+QString tableOpenFailureText(const QString& filePath, OpenFault fault);
 
 // Outcome of an operation on the table. An empty error means success; otherwise it names the file
 // and SQLite's reason, ready to be shown to the operator.
@@ -92,7 +114,7 @@ public:
     // Opens the file; a new or empty file (a creation cut short, too) gets the table and gives
     // Created. A file that is not an SQLite database or holds some other table is refused and left
     // alone.
-    TableResult<OpenOutcome> Open();
+    OpenResult Open();
     void Close();
     bool isOpen() const { return m_open; }
 
@@ -140,6 +162,8 @@ private:
 
     QString failure(const QString& what, const QString& reason) const;
     QString notOpen(const QString& what) const;
+    // Keeps SQLite's result code of `error` and returns its text.
+    QString failedWith(const QSqlError& error);
     // Runs sql with values bound in order and hands the query to read; SQLite's reason on failure,
     // else an empty text.
     QString execute(const QString& sql, const QVariantList& values = {},
@@ -160,6 +184,8 @@ private:
     QString m_connectionName;
     std::map<QString, QSqlQuery> m_statements; // prepared on this connection, by their text
     bool m_open = false;
+    // SQLite's result code of the last statement or open that failed.
+    int m_lastErrorCode = 0;
     bool m_hasStateTable = false;
 
     bool m_filtered = false;

@@ -66,10 +66,10 @@ QByteArray firstCloseFile() {
 // or is not written at all shows.
 AppSettings everythingChanged() {
     AppSettings s;
-    s.ComportIndex = 8;
-    s.BaudrateIndex = 0;
-    s.DeviceNumber = 247;
-    s.SendInterval = 1000;
+    s.Port.ComportIndex = 8;
+    s.Port.BaudrateIndex = 0;
+    s.Port.DeviceNumber = 247;
+    s.Port.SendInterval = 1000;
     s.ShowConsole = true;
     s.Autoscan = true;
     s.ShowComponents = false;
@@ -149,8 +149,8 @@ void TestAppSettings::oddValues_data() {
                                          << Edit([](AppSettings& s) { s.MainWindow.Height = 500; });
     QTest::newRow("Comport 0x2, Baudrate $A")
         << QByteArray("[settings]\ncomport=0x2\nBAUDRATE=$A\n") << Edit([](AppSettings& s) {
-               s.ComportIndex = 2;
-               s.BaudrateIndex = 10;
+               s.Port.ComportIndex = 2;
+               s.Port.BaudrateIndex = 10;
            });
     QTest::newRow("ShowComponents 2 is true")
         << QByteArray("[Settings]\nShowComponents=2\nShowConsole=2\n")
@@ -266,12 +266,12 @@ void TestAppSettings::deviceNumber() {
 
     writeAll(m_path, file);
     AppSettings s = loadSettings(m_path, Today).settings;
-    QCOMPARE(s.DeviceNumber, expected);
+    QCOMPARE(s.Port.DeviceNumber, expected);
 
     // What the port dialog sets is what the next start reads.
-    s.DeviceNumber = 42;
+    s.Port.DeviceNumber = 42;
     QCOMPARE(saveSettings(m_path, s), QString());
-    QCOMPARE(loadSettings(m_path, Today).settings.DeviceNumber, 42);
+    QCOMPARE(loadSettings(m_path, Today).settings.Port.DeviceNumber, 42);
     QVERIFY(ProfileFile(m_path).ValueExists(QStringLiteral("Settings"),
                                             QStringLiteral("DeviceNumber")));
 }

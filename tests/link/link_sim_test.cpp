@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using enum PollState;
+
 namespace {
 
 constexpr int Device = 7;

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+using enum PollState;
+
 namespace {
 
 using Reply = PollHarness::Reply;

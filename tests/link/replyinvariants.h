@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <vector>
 
+using enum PollState;
+
 namespace ReplyInvariants {
 
 inline TerminalData makePatterned() {

@@ -9,6 +9,8 @@
 
 #include <limits>
 
+using enum PollState;
+
 class TestCheckReplyRandom : public QObject {
     Q_OBJECT
 private slots:

@@ -6,6 +6,8 @@
 
 #include <QTest>
 
+using enum PollState;
+
 namespace {
 
 QByteArray hex(const char* text) {

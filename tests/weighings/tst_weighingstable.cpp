@@ -117,7 +117,7 @@ void TestWeighingsTable::firstOpenCreatesSecondOpens() {
     {
         WeighingsTable table(m_path);
         QVERIFY(!table.Exists());
-        const TableResult<OpenOutcome> opened = table.Open();
+        const OpenResult opened = table.Open();
         QVERIFY2(opened.ok(), qPrintable(opened.error));
         QCOMPARE(opened.value, OpenOutcome::Created);
         QVERIFY(table.Exists());
@@ -126,7 +126,7 @@ void TestWeighingsTable::firstOpenCreatesSecondOpens() {
     }
     WeighingsTable again(m_path);
     QVERIFY(again.Exists());
-    const TableResult<OpenOutcome> opened = again.Open();
+    const OpenResult opened = again.Open();
     QVERIFY2(opened.ok(), qPrintable(opened.error));
     QCOMPARE(opened.value, OpenOutcome::Opened);
     QCOMPARE(again.totalRowCount().value, 1);
@@ -179,23 +179,27 @@ void TestWeighingsTable::openRefusesFilesOfOthers_data() {
     QTest::addColumn<QByteArray>("content"); // bytes of the file, or
     QTest::addColumn<QString>("schema");     // statements that make it
     QTest::addColumn<bool>("opens");
+    QTest::addColumn<OpenFault>("fault");
 
-    QTest::newRow("empty file: a creation cut short") << QByteArray() << QString() << true;
+    QTest::newRow("empty file: a creation cut short")
+        << QByteArray() << QString() << true << OpenFault::None;
     static const char paradox[] = "\x05\x0b\x00\x00\x00\x08\x00\x00 Paradox table bytes";
     QTest::newRow("not a database (a table of another engine)")
-        << QByteArray(paradox, sizeof paradox - 1) << QString() << false;
+        << QByteArray(paradox, sizeof paradox - 1) << QString() << false << OpenFault::NotADatabase;
     QTest::newRow("database of something else")
-        << QByteArray() << QStringLiteral("CREATE TABLE customers (name TEXT)") << false;
+        << QByteArray() << QStringLiteral("CREATE TABLE customers (name TEXT)") << false
+        << OpenFault::ForeignFile;
     QTest::newRow("weights_data with other columns")
         << QByteArray()
         << QStringLiteral("CREATE TABLE weights_data (DateTime TEXT, Weight REAL, ID INTEGER)")
-        << false;
+        << false << OpenFault::ForeignColumns;
 }
 
 void TestWeighingsTable::openRefusesFilesOfOthers() {
     QFETCH(QByteArray, content);
     QFETCH(QString, schema);
     QFETCH(bool, opens);
+    QFETCH(OpenFault, fault);
 
     QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
     {
@@ -213,14 +217,19 @@ void TestWeighingsTable::openRefusesFilesOfOthers() {
     }();
 
     WeighingsTable table(m_path);
-    const TableResult<OpenOutcome> opened = table.Open();
+    const OpenResult opened = table.Open();
     QCOMPARE(opened.ok(), opens);
+    QCOMPARE(opened.fault, fault);
     if (opens) {
         QCOMPARE(opened.value, OpenOutcome::Created);
         QVERIFY(table.append(makeRow(1, 1, May1, 1)).ok());
         return;
     }
     QVERIFY(opened.error.contains(QDir::toNativeSeparators(m_path)));
+    // The operator is told which file and why, in Russian.
+    const QString text = tableOpenFailureText(m_path, opened.fault);
+    QVERIFY(text.contains(QDir::toNativeSeparators(m_path)));
+    QVERIFY(text.contains(QStringLiteral("Причина: ")));
     QVERIFY(!table.isOpen());
     QVERIFY(!table.append(makeRow(1, 1, May1, 1)).ok());
     QFile file(m_path);
@@ -514,7 +523,7 @@ void TestWeighingsTable::appendToReadOnlyFileFailsAndKeepsTable() {
     {
         WeighingsTable table(m_path);
         // Readable: the view works, every change is refused with the reason.
-        const TableResult<OpenOutcome> opened = table.Open();
+        const OpenResult opened = table.Open();
         QVERIFY2(opened.ok(), qPrintable(opened.error));
         table.setFilter(May1, 1);
         QCOMPARE(table.RecordCount().value, 2);

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     }
 
     WeighingsTable table(file);
-    if (const TableResult<OpenOutcome> opened = table.Open(); !opened.ok()) {
+    if (const OpenResult opened = table.Open(); !opened.ok()) {
         out << "error: " << opened.error << Qt::endl;
         return 3;
     }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+using enum PollState;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3)
         return 0;
