@@ -174,6 +174,7 @@ bool PollCycle::dispatchAlarmCommand(int button, qint32 commandCode) {
 }
 
 void PollCycle::TimerSendTimer() {
+    qCDebug(lcLink) << "TimerSend tick";
     if (!m_port.IsOpen()) {
         OpenPort();
         if (!m_port.IsOpen())

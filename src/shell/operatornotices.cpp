@@ -12,8 +12,8 @@ void OperatorNotices::post(const Notice& notice) {
 }
 
 bool OperatorNotices::isOutstanding(const Notice& notice) const {
-    return m_onScreen == notice || std::find(m_waiting.begin(), m_waiting.end(), notice) !=
-                                       m_waiting.end();
+    return m_onScreen == notice ||
+           std::find(m_waiting.begin(), m_waiting.end(), notice) != m_waiting.end();
 }
 
 std::optional<Notice> OperatorNotices::takeNext() {

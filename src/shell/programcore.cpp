@@ -10,6 +10,7 @@
 #include "shell/appinfo.h"
 #include "shell/operatornotices.h"
 #include "shell/programview.h"
+#include "shell/shelllog.h"
 #include "weighings/statuspanels.h"
 #include "weighings/weighingstable.h"
 #include "weighings/weighingstore.h"
@@ -22,8 +23,7 @@ constexpr int AlarmIntervalMs = 2500;
 
 } // namespace
 
-ProgramCore::ProgramCore(const ProgramPaths& paths, ProgramView& view, Seams seams,
-                         QObject* parent)
+ProgramCore::ProgramCore(const ProgramPaths& paths, ProgramView& view, Seams seams, QObject* parent)
     : QObject(parent)
     , m_paths(paths)
     , m_view(view)
@@ -31,7 +31,8 @@ ProgramCore::ProgramCore(const ProgramPaths& paths, ProgramView& view, Seams sea
     , m_table(std::make_unique<WeighingsTable>(paths.dbFile))
     , m_notices(new OperatorNotices(this))
     , m_alarm(new QTimer(this)) {
-    m_store = new WeighingStore(*m_table, [this] { return now().date(); }, this);
+    m_store = new WeighingStore(
+        *m_table, [this] { return now().date(); }, this);
     connect(m_store, &WeighingStore::recordCountChanged, this,
             [this](qint64 rows, quint32 counter) {
                 m_view.setRecordCountText(StatusPanels::recordCountText(rows, counter));
@@ -84,12 +85,20 @@ QDateTime ProgramCore::now() const {
 
 QString ProgramCore::Start() {
     WriteLog(QStringLiteral("* Program start."));
-    if (QString error = openWeighingsTable(); !error.isEmpty())
+    if (QString error = openWeighingsTable(); !error.isEmpty()) {
+        // The program ends in order after the operator has read why, and its log says so.
+        m_exitLogDue = true;
         return error;
+    }
+    m_exitLogDue = true;
 
     const SettingsLoad loaded = loadSettings(m_paths.IniFileName, now().date());
-    if (!loaded.error.isEmpty())
+    if (!loaded.error.isEmpty()) {
+        // A configuration file that cannot be read ends the start-up as a failed creation of
+        // the windows: the run's log is left without its exit line, as it always was.
+        m_exitLogDue = false;
         return loaded.error;
+    }
     applySettings(loaded.settings);
     // The table keeps the number of the last weighing stored in the same transaction as its row,
     // so after a crash it knows better than the configuration file's mirror.
@@ -151,12 +160,12 @@ void ProgramCore::FormClose() {
     m_alarm->stop();
     m_poll->Stop();
     m_notices->shutDown();
-    WriteLog(QStringLiteral("* Program exit."));
+    if (m_exitLogDue)
+        WriteLog(QStringLiteral("* Program exit."));
 
     if (m_running) {
         m_running = false;
-        if (const QString error = saveSettings(m_paths.IniFileName, settings());
-            !error.isEmpty()) {
+        if (const QString error = saveSettings(m_paths.IniFileName, settings()); !error.isEmpty()) {
             qWarning("KDM: %s", qUtf8Printable(error));
             m_view.showSettingsWriteError(error);
         }
@@ -166,6 +175,9 @@ void ProgramCore::FormClose() {
 }
 
 void ProgramCore::AlarmTimer() {
+    if (!m_running)
+        return;
+    qCDebug(lcShell) << "Alarm tick";
     m_buttons.AlarmTimer(now(), [this](int button, qint32 command) {
         return m_poll->dispatchAlarmCommand(button, command);
     });

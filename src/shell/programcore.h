@@ -55,8 +55,9 @@ public:
 
     // The close, in order: the Alarm timer, the poll cycle and its timers stop and waiting boxes
     // are dropped; "* Program exit."; every setting is written (and the view shows why when that
-    // fails); the port and the table close. After a failed start only the log line is written:
-    // the settings were never applied, so writing them would lose the operator's. Runs once.
+    // fails); the port and the table close. After a failed start nothing is written but the log
+    // line (none after a configuration file that could not be read): the settings were never
+    // applied, so writing them would lose the operator's. Runs once.
     void FormClose();
     bool isClosed() const { return m_closed; }
 
@@ -106,6 +107,7 @@ private:
     AppSettings m_settings;
     bool m_running = false;
     bool m_closed = false;
+    bool m_exitLogDue = false;
 
     std::unique_ptr<WeighingsTable> m_table;
     WeighingStore* m_store = nullptr;

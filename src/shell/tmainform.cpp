@@ -43,9 +43,9 @@ constexpr int ImageList1Count = 17;
 
 } // namespace
 
-TMainForm::TMainForm(const ProgramPaths& paths, QWidget* parent)
+TMainForm::TMainForm(const ProgramPaths& paths, const ProgramCoreSeams& seams, QWidget* parent)
     : QMainWindow(parent)
-    , m_core(new ProgramCore(paths, *this, {}, this)) {
+    , m_core(new ProgramCore(paths, *this, seams, this)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(AppInfo::Title);
     setWindowIcon(QIcon(QStringLiteral(":/icons/kdm.svg")));
@@ -357,8 +357,7 @@ void TMainForm::connectActions() {
     for (int n = 1; n <= ExtraButtonCount; ++n)
         connect(tbex[size_t(n - 1)], &QAction::triggered, this, [this, n] { tbexClick(n); });
     connect(DBGridEh1, &TWeighingsGrid::recordDeleted, core, &ProgramCore::Table1AfterDelete);
-    connect(&core->store(), &WeighingStore::tableChanged, DBGridEh1,
-            &TWeighingsGrid::tableChanged);
+    connect(&core->store(), &WeighingStore::tableChanged, DBGridEh1, &TWeighingsGrid::tableChanged);
     // Queued: a box is shown from the event loop, after the handler that asked for it.
     connect(&core->notices(), &OperatorNotices::noticePosted, this, &TMainForm::showNotices,
             Qt::QueuedConnection);

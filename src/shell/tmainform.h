@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/programcore.h"
 #include "shell/programpaths.h"
 #include "shell/programview.h"
 
@@ -20,7 +21,6 @@ class QSplitter;
 class QToolBar;
 class TConsoleForm;
 class TAboutBox;
-class ProgramCore;
 class TCOMportSettingsForm;
 class TIOForm;
 class TComponentsList;
@@ -34,7 +34,9 @@ class TMainForm : public QMainWindow, public ProgramView {
     Q_OBJECT
 
 public:
-    explicit TMainForm(const ProgramPaths& paths, QWidget* parent = nullptr);
+    // `seams` replace the clock, the log, the port or the timers of the core (tests).
+    explicit TMainForm(const ProgramPaths& paths, const ProgramCoreSeams& seams = {},
+                       QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // Runs the start-up. An error that ends it (a table that can be neither opened nor created,

@@ -5,16 +5,12 @@
 // truth.
 
 #include "e2e_support.h"
+#include "support/immutablefiles.h"
 
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace e2e;
@@ -35,57 +31,6 @@ double randomWeight(QRandomGenerator& rng) {
     // The terminal's steps of 0.1 kg, up to 2 t.
     return double(rng.bounded(1, 20001)) / 10.0;
 }
-
-// Makes files immutable (what chattr +i does) while it lives: every write to them fails, also
-// through a descriptor the program holds already. Needs root and a file system that keeps the
-// flag (ext4, xfs, btrfs; not tmpfs).
-class ImmutableFiles {
-public:
-    explicit ImmutableFiles(const QStringList& paths) {
-        for (const QString& path : paths) {
-            m_error = setImmutable(path, true);
-            if (!m_error.isEmpty()) {
-                release();
-                return;
-            }
-            m_locked << path;
-        }
-    }
-    ~ImmutableFiles() { release(); }
-    ImmutableFiles(const ImmutableFiles&) = delete;
-    ImmutableFiles& operator=(const ImmutableFiles&) = delete;
-
-    const QString& error() const { return m_error; }
-
-    void release() {
-        for (const QString& path : std::as_const(m_locked))
-            setImmutable(path, false);
-        m_locked.clear();
-    }
-
-private:
-    static QString setImmutable(const QString& path, bool on) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
-        int flags = 0;
-        QString error;
-        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
-            error = path + QStringLiteral(": cannot read the file's flags: ") +
-                    QString::fromLocal8Bit(std::strerror(errno));
-        } else {
-            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-            if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0)
-                error = path + QStringLiteral(": cannot set the immutable flag: ") +
-                        QString::fromLocal8Bit(std::strerror(errno));
-        }
-        ::close(fd);
-        return error;
-    }
-
-    QStringList m_locked;
-    QString m_error;
-};
 
 int linesContaining(const QStringList& lines, const QString& text) {
     return int(std::count_if(lines.cbegin(), lines.cend(),

@@ -15,6 +15,7 @@
 //   port.refuseByte(3);             // the 3rd SendByte from now is refused
 //   port.feed({0x01, 0x03});        // emits byteReceived for each byte, in order
 //   port.simulateLoss();            // closes and emits portLost, as an unplugged adapter
+//   port.loseAtByte(3);             // the same from inside the 3rd SendByte from now
 class FakeSerialPort : public SerialPort {
 public:
     struct OpenCall {
@@ -44,6 +45,13 @@ public:
             m_refuseAt = 0;
             return false;
         }
+        if (m_loseAt != 0 && m_sendCalls == m_loseAt) {
+            // As a real port whose device vanishes during a write: it closes and reports the loss
+            // from inside this call.
+            m_loseAt = 0;
+            simulateLoss();
+            return false;
+        }
         m_written.push_back(b);
         if (m_onByteSent)
             m_onByteSent(b);
@@ -56,6 +64,9 @@ public:
     void setOpenResult(bool result) { m_openResult = result; }
     // Refuse the n-th SendByte call from now on (1 = the next one); 0 refuses nothing.
     void refuseByte(int n) { m_refuseAt = n > 0 ? m_sendCalls + n : 0; }
+    // The n-th SendByte call from now on finds the device gone: the port closes and emits portLost
+    // before the call returns false.
+    void loseAtByte(int n) { m_loseAt = n > 0 ? m_sendCalls + n : 0; }
     // Called with every byte the port accepted, e.g. to answer a complete request.
     void setOnByteSent(std::function<void(quint8)> hook) { m_onByteSent = std::move(hook); }
 
@@ -87,6 +98,7 @@ private:
     bool m_openResult = true;
     int m_sendCalls = 0;
     int m_refuseAt = 0;
+    int m_loseAt = 0;
     int m_closeCalls = 0;
     std::vector<quint8> m_written;
     std::vector<OpenCall> m_openCalls;

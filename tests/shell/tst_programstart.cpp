@@ -1,6 +1,10 @@
 // Start and close of the real program, observed through the files it leaves behind.
 
+#include "support/immutablefiles.h"
 #include "support/programinstall.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -33,6 +37,22 @@ QStringList expectedKeys() {
     }
     add(QStringLiteral("DB"), {"Column1Width", "Column2Width", "Column3Width", "Column4Width"});
     return keys;
+}
+
+// Every file under `folder` with a hash of its bytes.
+QStringList filesWithHashes(const QString& folder) {
+    QStringList list;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        list.append(path + QLatin1Char(' ') +
+                    QString::fromLatin1(
+                        QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+    }
+    list.sort();
+    return list;
 }
 
 QStringList keysInFile(const QByteArray& ini) {
@@ -187,6 +207,64 @@ private slots:
         const QStringList log = install.logLines();
         QVERIFY(log.first().endsWith(QStringLiteral("* Program start.")));
         QVERIFY(log.filter(QStringLiteral("* Program exit.")).isEmpty());
+    }
+
+    void tableThatCannotBeOpened_data() {
+        QTest::addColumn<QByteArray>("content"); // of weights_data.DB; null: no file
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("not an SQLite file")
+            << QByteArray("weighings of another program\n") << false;
+        QTest::newRow("read-only db folder, no table yet") << QByteArray() << true;
+        QTest::newRow("read-only db folder holding a table") << QByteArray("table") << true;
+    }
+
+    // The box says which file and why; behind it nothing runs (no timer ticks, nothing polls,
+    // nothing is written), the program lives on until the box is closed or it is told to end,
+    // and then ends in order.
+    void tableThatCannotBeOpened() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, readOnlyFolder);
+        ProgramInstall install;
+        QVERIFY(install.isValid());
+        const QString dbFolder = QFileInfo(install.dbFile()).absolutePath();
+        QVERIFY(QDir().mkpath(dbFolder));
+        if (content == "table") {
+            // A table the program made itself in an earlier run.
+            terminateAndWait(startAndWaitForWindow(install));
+            QFile::remove(install.logFile());
+        } else if (!content.isNull()) {
+            install.writeFile(install.dbFile(), content);
+        }
+        ImmutableFiles locked(readOnlyFolder ? QStringList{dbFolder} : QStringList{});
+        if (!locked.error().isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no immutable folder here: ") + locked.error()));
+        const QStringList before = filesWithHashes(dbFolder);
+        const QByteArray iniBefore = install.readFile(install.iniFile());
+
+        QProcess* program =
+            install.start(this, {QStringLiteral("QT_LOGGING_RULES=kdm.*.debug=true")});
+        QVERIFY(program->waitForStarted(StartTimeoutMs));
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += program->readAllStandardError()).contains("Не удалось открыть таблицу отвесов"),
+            StartTimeoutMs);
+        QVERIFY2(err.contains(QFile::encodeName(install.dbFile())), err.constData());
+        QVERIFY2(err.contains("Причина: "), err.constData());
+        // Two ticks of the Alarm timer long: the program lives, and no timer has fired.
+        QTest::qWait(5000);
+        QCOMPARE(program->state(), QProcess::Running);
+        err += program->readAllStandardError();
+        QVERIFY2(!err.contains("tick"), err.constData());
+        terminateAndWait(program);
+
+        QCOMPARE(filesWithHashes(dbFolder), before);
+        QCOMPARE(install.readFile(install.iniFile()), iniBefore);
+        const QStringList log = install.logLines();
+        QVERIFY2(log.size() >= 3, qPrintable(log.join(u'\n')));
+        QVERIFY(log.first().endsWith(QStringLiteral("* Program start.")));
+        QVERIFY(log.at(log.size() - 2).contains(QStringLiteral("Database: Weighings table")));
+        QVERIFY(log.filter(QStringLiteral("Table opened.")).isEmpty());
+        QVERIFY(log.last().endsWith(QStringLiteral("* Program exit.")));
     }
 
     void settingsThatCannotBeWritten_areReported_andTheProgramStillEnds() {

@@ -178,9 +178,10 @@ void StatusBarTest::linkText_colouredByLinkState() {
     const QString expected = colour.isEmpty() ? buttonText : colour;
     QVERIFY(buttonText != QStringLiteral("#ff0000") && buttonText != QStringLiteral("#800000"));
 
-    m_bar->setPanelText(0, QStringLiteral("COM1: 9600"));
-    m_bar->setPanelText(1, QStringLiteral("Статус соединения: терминал не отвечает"));
-    m_bar->setLinkState(linkState);
+    m_bar->setPanelText(StatusPanel::Port, QStringLiteral("COM1: 9600"));
+    m_bar->setPanelText(StatusPanel::Link,
+                        QStringLiteral("Статус соединения: терминал не отвечает"));
+    m_bar->setLinkState(LinkState(linkState));
     const QImage image = grabBar();
 
     const QSet<QRgb> link = inkColours(image, QRect(133, 3, 271, 14), background());
@@ -195,7 +196,7 @@ void StatusBarTest::linkText_colouredByLinkState() {
 
 // The window on screen, not a fresh rendering: a change of the state alone repaints the text.
 void StatusBarTest::linkStateChange_repaintsOnScreen() {
-    m_bar->setPanelText(1, QStringLiteral("Статус соединения: идет сбор данных"));
+    m_bar->setPanelText(StatusPanel::Link, QStringLiteral("Статус соединения: идет сбор данных"));
     const auto linkColours = [this] {
         QCoreApplication::processEvents();
         const QImage shot = m_window->screen()
@@ -205,11 +206,11 @@ void StatusBarTest::linkStateChange_repaintsOnScreen() {
         const QPoint at = m_bar->mapTo(m_window.get(), QPoint(133, 3));
         return inkColours(shot, QRect(at, QSize(271, 14)), background());
     };
-    m_bar->setLinkState(0);
+    m_bar->setLinkState(LinkState::NoAnswer);
     QTRY_COMPARE(linkColours(), QSet<QRgb>{0xFFFF0000u});
-    m_bar->setLinkState(2);
+    m_bar->setLinkState(LinkState::Stopped);
     QTRY_COMPARE(linkColours(), QSet<QRgb>{0xFF800000u});
-    m_bar->setLinkState(1);
+    m_bar->setLinkState(LinkState::Exchanging);
     QTRY_COMPARE(linkColours(), QSet<QRgb>{m_bar->palette().color(QPalette::ButtonText).rgb()});
 }
 
@@ -229,8 +230,8 @@ void StatusBarTest::recordCount_textRightAligned() {
     QFETCH(QString, text);
     QCOMPARE(StatusPanels::recordCountText(rows, counter), text);
 
-    m_bar->setPanelText(2, StatusPanels::recordCountText(rows, counter));
-    QCOMPARE(m_bar->panelText(2), text);
+    m_bar->setPanelText(StatusPanel::RecordCount, StatusPanels::recordCountText(rows, counter));
+    QCOMPARE(m_bar->panelText(StatusPanel::RecordCount), text);
     const auto [left, right] = inkSpan(grabBar(), QRect(411, 3, 132, 14), background());
     QVERIFY2(left > 411 + 20, qPrintable(QString::number(left)));
     QVERIFY2(right >= 536 && right <= 542, qPrintable(QString::number(right)));
