@@ -118,9 +118,9 @@ int main(int argc, char** argv) {
         }
     };
 
-    cycle.Autoscan = true;
-    cycle.Start();
-    if (!cycle.Polling) {
+    cycle.OpenPort();
+    cycle.Start(true);
+    if (!cycle.state().Polling) {
         std::fprintf(stderr, "poll_timing: cannot open %s\n", qPrintable(device));
         return 2;
     }
@@ -150,6 +150,6 @@ int main(int argc, char** argv) {
     std::printf("CPU while polling: %.3f s in %.1f s = %.2f %% of one core (%zu console lines)\n",
                 cpu, elapsed, 100.0 * cpu / elapsed, size_t(view.console.size()) - requestsBefore);
     std::printf("failures during the CPU run: %u consecutive at the end, log lines: %lld\n",
-                cycle.FailCount, qint64(log.lines.size()));
+                cycle.state().FailCount, qint64(log.lines.size()));
     return 0;
 }

@@ -50,7 +50,10 @@ private:
     ReplyCheck exchange(const std::function<SendResult()>& send, PollState state, int index);
     ReplyCheck read(PollState state, int function, int start, int quantity, int index = 0) {
         return exchange(
-            [=, this] { return SendReadRequest(*m_port, Device, function, start, quantity); },
+            [=, this] {
+                return SendReadRequest(*m_port, Device, ModbusFunction(quint8(function)), start,
+                                       quantity);
+            },
             state, index);
     }
     QList<QJsonObject> truth() const { return SimPair::readTruth(m_truthPath); }

@@ -27,7 +27,7 @@ struct LiveCycle {
         QObject::connect(&port, &SerialPort::byteReceived, &cycle, &PollCycle::OnCommByte);
         timers.connectTo(cycle);
         timers.setInterval(PollTimer::TimerSend, interval);
-        cycle.Autoscan = true;
+        view.watch(cycle);
     }
 
     // Requests sent so far, as "function:start:quantity" (see PollHarness::describe).
@@ -94,9 +94,10 @@ bool PollCycleEndToEnd::startPair(SimPair& sim, std::unique_ptr<LiveCycle>& live
     if (!sim.start(options))
         return false;
     live = std::make_unique<LiveCycle>(sim.device(), RequestInterval);
-    live->cycle.StoredCounter = storedCounter;
-    live->cycle.Start();
-    return live->cycle.Polling;
+    live->cycle.setStoredCounter(storedCounter);
+    live->cycle.OpenPort();
+    live->cycle.Start(true);
+    return live->cycle.state().Polling;
 }
 
 void PollCycleEndToEnd::startup_readsAllTotalsThenCounters() {
@@ -110,7 +111,7 @@ void PollCycleEndToEnd::startup_readsAllTotalsThenCounters() {
     QCOMPARE(live->requests().mid(0, expected.size()), expected);
     QCOMPARE(int(live->view.componentRows.size()), TerminalMap::ComponentCount);
     QVERIFY(live->log.lines.isEmpty());
-    QCOMPARE(live->cycle.LinkState, 1);
+    QCOMPARE(live->cycle.state().LinkState, LinkState::Exchanging);
 }
 
 void PollCycleEndToEnd::newWeighings_readFromTheirSlotsWithTheirNumbers() {
@@ -144,7 +145,7 @@ void PollCycleEndToEnd::newWeighings_readFromTheirSlotsWithTheirNumbers() {
     const int before = WrapRingIndex(truth[0].slot - 1);
     QCOMPARE(ringSlotsRead(live->requests()),
              (std::set<int>{before, truth[0].slot, truth[1].slot, truth[2].slot}));
-    QCOMPARE(live->cycle.StoredCounter, 103u);
+    QCOMPARE(live->cycle.state().StoredCounter, 103u);
     QVERIFY(live->sink.corrections.empty()); // the table's last row is not weighing 100
 }
 
@@ -160,7 +161,7 @@ void PollCycleEndToEnd::droppedReplies_linkDownLoggedOnceThenResumed() {
     QCOMPARE(live->log.lines, (QStringList{LogNoResponse.toString(), LogResumed.toString()}));
     QCOMPARE(live->view.console.count(ConsoleNoResponse.toString()), 4);
     QVERIFY(live->view.linkStatus.contains(LinkStatusNoAnswer.toString()));
-    QCOMPARE(live->cycle.LinkState, 1);
+    QCOMPARE(live->cycle.state().LinkState, LinkState::Exchanging);
 }
 
 void PollCycleEndToEnd::splitReply_joinedAndAccepted() {
@@ -179,7 +180,7 @@ void PollCycleEndToEnd::splitReply_joinedAndAccepted() {
     const QString joined = console[failed + 1];
     QVERIFY2(part.startsWith(u"<< "), qPrintable(part));
     QVERIFY2(joined.startsWith(part) && joined.size() > part.size(), qPrintable(joined));
-    QTRY_COMPARE_WITH_TIMEOUT(live->cycle.FailCount, 0u, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(live->cycle.state().FailCount, 0u, WaitMs);
     QCOMPARE(console.count(ConsoleIncorrectData.toString()), 1);
     QVERIFY(live->log.lines.isEmpty());
 }
@@ -196,7 +197,7 @@ void PollCycleEndToEnd::command_writtenAcknowledgedAndLogged() {
     QCOMPARE(live->view.completed[0], CommandCompletedCaption.toString() + u'|' + text);
     QCOMPARE(live->log.lines, QStringList{text});
     QCOMPARE(live->requests().count(QStringLiteral("16:2:1=0401")), 1);
-    QVERIFY(!live->cycle.CommandPending);
+    QVERIFY(!live->cycle.state().CommandPending);
     // All totals are read again after the command.
     const qsizetype written = live->requests().indexOf(QStringLiteral("16:2:1=0401"));
     QTRY_VERIFY_WITH_TIMEOUT(live->requests().size() >= written + 17, WaitMs);
@@ -213,7 +214,7 @@ void PollCycleEndToEnd::readPending_deliversBytesWithoutTheEventLoop() {
     QObject::connect(&port, &SerialPort::byteReceived, &port,
                      [&received](quint8 b) { received.push_back(b); });
 
-    QVERIFY(!SendReadRequest(port, 1, 3, 0, 2).failed);
+    QVERIFY(!SendReadRequest(port, 1, ModbusFunction::ReadHoldingRegisters, 0, 2).failed);
     // No event is processed here: only ReadPending can hand the reply on.
     const QDeadlineTimer deadline(5000);
     while (received.size() < 9 && !deadline.hasExpired()) {

@@ -15,6 +15,8 @@
 #include <bit>
 #include <functional>
 #include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class FakePollTimers : public PollTimers {
@@ -59,7 +61,7 @@ public:
     }
     void setPortStatusText(const QString& text) override { portStatus = text; }
     void setLinkStatusText(const QString& text) override { linkStatus.append(text); }
-    void setLinkState(int state) override { linkState = state; }
+    void setLinkState(LinkState state) override { linkState = state; }
     void setExchangeLamp(bool active) override { lamp = active; }
     void setCollectionAvailable(bool available) override { collectionAvailable = available; }
     void setCollectionRunning(bool running) override { collectionRunning = running; }
@@ -72,18 +74,25 @@ public:
             onConsoleLine(line);
     }
     void resetButtonCursors() override { ++cursorResets; }
-    void showCommandCompleted(const QString& caption, const QString& text) override {
-        completed.append(caption + u'|' + text);
-        if (onCommandCompleted)
-            onCommandCompleted();
+
+    // Records the boxes `cycle` asks for when it asks: a hook (onCommandCompleted,
+    // onPortWriteError) runs where the window's box would open.
+    void watch(PollCycle& cycle) {
+        QObject::connect(&cycle, &PollCycle::commandCompleted, &cycle,
+                         [this](const QString& caption, const QString& text) {
+                             completed.append(caption + u'|' + text);
+                             if (onCommandCompleted)
+                                 onCommandCompleted();
+                         });
+        QObject::connect(&cycle, &PollCycle::portWriteFailed, &cycle, [this] {
+            ++portWriteErrors;
+            if (onPortWriteError)
+                onPortWriteError();
+        });
+        QObject::connect(&cycle, &PollCycle::commandRefused, &cycle, [this] { ++busyBoxes; });
+        QObject::connect(&cycle, &PollCycle::storageFailed, &cycle,
+                         [this](const QString& text) { storageFailures.append(text); });
     }
-    void showPortWriteError() override {
-        ++portWriteErrors;
-        if (onPortWriteError)
-            onPortWriteError();
-    }
-    void showBusyCommand() override { ++busyBoxes; }
-    void showStorageFailure(const QString& text) override { storageFailures.append(text); }
 
     QString weightText;
     QString lastWeighingText;
@@ -91,7 +100,7 @@ public:
     std::vector<int> rowOrder;
     QString portStatus;
     QStringList linkStatus;
-    int linkState = -1;
+    std::optional<LinkState> linkState; // unset until the cycle colours the panel
     bool lamp = false;
     bool collectionAvailable = false;
     bool collectionRunning = false;
@@ -286,7 +295,21 @@ struct PollHarness {
 
     PollHarness() {
         QObject::connect(&port, &SerialPort::byteReceived, &cycle, &PollCycle::OnCommByte);
+        view.watch(cycle);
         port.Open(0, 9600, 0);
+    }
+
+    // Changes the cycle's state: `edit` gets a copy of the present state, which is then restored.
+    template <typename Edit> void change(Edit&& edit) {
+        PollCycleState s = cycle.state();
+        std::forward<Edit>(edit)(s);
+        cycle.restoreState(s);
+    }
+
+    // Start-up as the program does it: the port is opened, then collection is set up.
+    void start(bool autoscan) {
+        cycle.OpenPort();
+        cycle.Start(autoscan);
     }
 
     // One request and its reply: the send step, the reply's bytes, the end of the reply.
@@ -308,9 +331,9 @@ struct PollHarness {
         }
         port.feed(answer);
         cycle.TimerProcessMessage();
-        rxCountAfter.push_back(cycle.RxCount);
-        failCountAfter.push_back(cycle.FailCount);
-        linkStateAfter.push_back(cycle.LinkState);
+        rxCountAfter.push_back(cycle.state().RxCount);
+        failCountAfter.push_back(cycle.state().FailCount);
+        linkStateAfter.push_back(cycle.state().LinkState);
     }
 
     // "function:start:quantity" of a request frame; "16:2:1=XXXX" with the command word; "" when
@@ -341,7 +364,7 @@ struct PollHarness {
     QStringList requests;
     std::vector<qint32> rxCountAfter;
     std::vector<quint32> failCountAfter;
-    std::vector<qint32> linkStateAfter;
+    std::vector<LinkState> linkStateAfter;
 };
 
 // Expected request texts (see PollHarness::describe).

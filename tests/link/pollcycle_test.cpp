@@ -16,14 +16,15 @@ using Reply = PollHarness::Reply;
 
 // One row of the transition table: the state to start from, the requests the cycle must send
 // (one exchange each, answered as `replies` says, else normally), where it must end up, and what
-// else must have happened.
+// else must have happened. Everything starts from baseline().
 struct Transition {
-    std::function<void(PollHarness&)> setup;
+    std::function<void(PollCycleState&)> from = {}; // changes to the cycle's baseline state
+    std::function<void(PollHarness&)> setup = {};   // the terminal, sink, view before the run
     QStringList requests;
-    std::vector<Reply> replies;
-    qint32 state = psIdle;
+    std::vector<Reply> replies = {};
+    PollState state = psIdle;
     qint32 index = -1; // PollIndex afterwards; -1 leaves it unchecked
-    std::function<void(PollHarness&)> verify;
+    std::function<void(PollHarness&)> verify = {};
     // Called before exchange i (0-based): the terminal changes while the cycle runs.
     std::function<void(PollHarness&, int i)> before = {};
 };
@@ -41,10 +42,16 @@ FakeTerminal::Date slotDate(int slot) {
 
 // Collecting, link up, 100 weighings stored and the terminal at 100 with its newest in slot 7.
 void baseline(PollHarness& h) {
-    h.cycle.Polling = true;
-    h.cycle.PollState = psReadWeight;
-    h.cycle.LinkState = 1;
-    h.cycle.StoredCounter = BaseCounter;
+    h.change([](PollCycleState& s) {
+        s.Polling = true;
+        s.PollState = psReadWeight;
+        s.LinkState = LinkState::Exchanging;
+        s.StoredCounter = BaseCounter;
+        // The counters as last read, for the steps that follow a counters read.
+        s.Terminal.image.setWord(TerminalMap::CountersRow, 0, BaseHead);
+        s.Terminal.image.setWord(TerminalMap::CountersRow, 1, quint16(BaseCounter));
+        s.LastSeenWeight = slotWeight(BaseHead);
+    });
     h.sink.lastId = BaseCounter;
     h.terminal.setWeight(12.5f);
     for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
@@ -53,12 +60,8 @@ void baseline(PollHarness& h) {
         h.terminal.setComponent(i, 100.0f * float(i + 1) + 0.5f, qint16(i * 3),
                                 {5, 9, 10, quint8(i), 3, 9});
     h.terminal.setCounters(BaseHead, BaseCounter);
-    // The counters as last read, for the steps that follow a counters read.
-    h.cycle.Terminal.image.setWord(TerminalMap::CountersRow, 0, BaseHead);
-    h.cycle.Terminal.image.setWord(TerminalMap::CountersRow, 1, quint16(BaseCounter));
     h.terminal.coils = 0xA5;
     h.terminal.inputs = 0x3C;
-    h.cycle.LastSeenWeight = slotWeight(BaseHead);
 }
 
 QStringList repeated(const QString& request, int times) {
@@ -93,6 +96,7 @@ std::vector<int> rowRange(int first, int last) {
 } // namespace
 
 Q_DECLARE_METATYPE(Transition)
+Q_DECLARE_METATYPE(PollState)
 
 class PollCycleTest : public QObject {
     Q_OBJECT
@@ -122,576 +126,619 @@ private slots:
 void PollCycleTest::transitions_data() {
     QTest::addColumn<Transition>("t");
 
-    QTest::newRow("weight -> weight, shows it and counts the cycle")
-        << Transition{{}, {weightRequest()}, {}, psReadWeight, -1, [](PollHarness& h) {
-                          QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
-                          QCOMPARE(h.cycle.PollCycleCount, 1u);
-                          QCOMPARE(h.view.linkStatus.last(), LinkStatusCollecting.toString());
-                          QCOMPARE(h.view.linkState, 1);
-                          QVERIFY(h.view.lamp);
-                      }};
+    QTest::newRow("weight -> weight, shows it and counts the cycle") << Transition{
+        .requests = {weightRequest()}, .state = psReadWeight, .verify = [](PollHarness& h) {
+            QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
+            QCOMPARE(h.cycle.state().PollCycleCount, 1u);
+            QCOMPARE(h.view.linkStatus.last(), LinkStatusCollecting.toString());
+            QCOMPARE(h.view.linkState, LinkState::Exchanging);
+            QVERIFY(h.view.lamp);
+        }};
 
     QTest::newRow("weight -> coils at 2 (ticked) -> weight")
-        << Transition{[](PollHarness& h) { h.cycle.PollCycleCount = 1; },
-                      {weightRequest(), QStringLiteral("1:0:8")},
-                      {},
-                      psReadWeight,
-                      -1,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.view.outputs, std::vector<quint8>{0xA5});
-                          QVERIFY(h.view.inputs.empty());
-                      }};
+        << Transition{.from = [](PollCycleState& s) { s.PollCycleCount = 1; },
+                      .requests = {weightRequest(), QStringLiteral("1:0:8")},
+                      .state = psReadWeight,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.view.outputs, std::vector<quint8>{0xA5});
+                              QVERIFY(h.view.inputs.empty());
+                          }};
 
     QTest::newRow("weight -> inputs at 5 (ticked) -> weight")
-        << Transition{[](PollHarness& h) { h.cycle.PollCycleCount = 4; },
-                      {weightRequest(), QStringLiteral("2:0:8")},
-                      {},
-                      psReadWeight,
-                      -1,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.view.inputs, std::vector<quint8>{0x3C});
-                          QVERIFY(h.view.outputs.empty());
-                      }};
+        << Transition{.from = [](PollCycleState& s) { s.PollCycleCount = 4; },
+                      .requests = {weightRequest(), QStringLiteral("2:0:8")},
+                      .state = psReadWeight,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.view.inputs, std::vector<quint8>{0x3C});
+                              QVERIFY(h.view.outputs.empty());
+                          }};
 
-    QTest::newRow("not ticked: no coils at 2, no inputs at 5")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollCycleCount = 1;
-                          h.view.ioTicked = false;
-                      },
-                      repeated(weightRequest(), 5),
-                      {},
-                      psReadWeight,
-                      -1,
-                      [](PollHarness& h) { QCOMPARE(h.cycle.PollCycleCount, 6u); }};
+    QTest::newRow("not ticked: no coils at 2, no inputs at 5") << Transition{
+        .from = [](PollCycleState& s) { s.PollCycleCount = 1; },
+        .setup = [](PollHarness& h) { h.view.ioTicked = false; },
+        .requests = repeated(weightRequest(), 5),
+        .state = psReadWeight,
+        .verify = [](PollHarness& h) { QCOMPARE(h.cycle.state().PollCycleCount, 6u); }};
 
-    QTest::newRow("weight -> counters at 8 -> check of the newest slot")
-        << Transition{[](PollHarness& h) { h.cycle.PollCycleCount = 7; },
-                      {weightRequest(), countersRequest()},
-                      {},
-                      psCheckLastWeighing,
-                      TerminalMap::ringRow(BaseHead),
-                      [](PollHarness& h) { QCOMPARE(h.cycle.PollCycleCount, 0u); }};
+    QTest::newRow("weight -> counters at 8 -> check of the newest slot") << Transition{
+        .from = [](PollCycleState& s) { s.PollCycleCount = 7; },
+        .requests = {weightRequest(), countersRequest()},
+        .state = psCheckLastWeighing,
+        .index = TerminalMap::ringRow(BaseHead),
+        .verify = [](PollHarness& h) { QCOMPARE(h.cycle.state().PollCycleCount, 0u); }};
 
     QTest::newRow("weight -> all 16 component rows -> counters") << Transition{
-        [](PollHarness& h) { h.cycle.TotalsDirty = true; },
-        QStringList{weightRequest()} + allComponentRequests() + QStringList{countersRequest()},
-        {},
-        psCheckLastWeighing,
-        TerminalMap::ringRow(BaseHead),
-        [](PollHarness& h) {
-            QCOMPARE(h.view.rowOrder, rowRange(0, 15));
-            QCOMPARE(h.view.componentRows[0].sum, QStringLiteral("100.5"));
-            QCOMPARE(h.view.componentRows[15].count, QStringLiteral("45"));
-            QCOMPARE(h.view.componentRows[4].date, QStringLiteral("05 Сентябрь 2010, 04:03:09"));
-            QVERIFY(h.view.linkStatus.contains(LinkStatusReadingTotals.toString()));
-            QVERIFY(!h.cycle.TotalsDirty);
-        }};
+        .from = [](PollCycleState& s) { s.TotalsDirty = true; },
+        .requests =
+            QStringList{weightRequest()} + allComponentRequests() + QStringList{countersRequest()},
+        .state = psCheckLastWeighing,
+        .index = TerminalMap::ringRow(BaseHead),
+        .verify =
+            [](PollHarness& h) {
+                QCOMPARE(h.view.rowOrder, rowRange(0, 15));
+                QCOMPARE(h.view.componentRows[0].sum, QStringLiteral("100.5"));
+                QCOMPARE(h.view.componentRows[15].count, QStringLiteral("45"));
+                QCOMPARE(h.view.componentRows[4].date,
+                         QStringLiteral("05 Сентябрь 2010, 04:03:09"));
+                QVERIFY(h.view.linkStatus.contains(LinkStatusReadingTotals.toString()));
+                QVERIFY(!h.cycle.state().TotalsDirty);
+            }};
 
     QTest::newRow("one component row (not dirty) -> weight")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadComponent;
-                          h.cycle.PollIndex = 5;
-                      },
-                      {rowRequest(5)},
-                      {},
-                      psReadWeight,
-                      6,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.view.rowOrder, std::vector<int>{5});
-                          QCOMPARE(h.view.componentRows[5].sum, QStringLiteral("600.5"));
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psReadComponent;
+                              s.PollIndex = 5;
+                          },
+                      .requests = {rowRequest(5)},
+                      .state = psReadWeight,
+                      .index = 6,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.view.rowOrder, std::vector<int>{5});
+                              QCOMPARE(h.view.componentRows[5].sum, QStringLiteral("600.5"));
+                          }};
 
     QTest::newRow("component row with a command pending -> command")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadComponent;
-                          h.cycle.PollIndex = 3;
-                          h.cycle.TotalsDirty = true;
-                          h.cycle.CommandPending = true;
-                          h.cycle.CommandCode = 7;
-                      },
-                      {rowRequest(3), QStringLiteral("16:2:1=0701")},
-                      {},
-                      psReadComponent,
-                      0,
-                      {}};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psReadComponent;
+                              s.PollIndex = 3;
+                              s.TotalsDirty = true;
+                              s.CommandPending = true;
+                              s.CommandCode = 7;
+                          },
+                      .requests = {rowRequest(3), QStringLiteral("16:2:1=0701")},
+                      .state = psReadComponent,
+                      .index = 0};
 
     QTest::newRow("weight with a command pending -> command -> completion, all totals")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.CommandPending = true;
-                          h.cycle.CommandCode = 7;
-                      },
-                      QStringList{weightRequest(), QStringLiteral("16:2:1=0701")} +
-                          allComponentRequests() + QStringList{countersRequest()},
-                      {},
-                      psCheckLastWeighing,
-                      TerminalMap::ringRow(BaseHead),
-                      [](PollHarness& h) {
-                          const QString text =
-                              QStringLiteral("Команда \"Старт Входа 8\" успешно выполнена.");
-                          QCOMPARE(h.view.completed,
-                                   QStringList{QStringLiteral("Сообщение РД-718/24К|") + text});
-                          QCOMPARE(h.log.lines, QStringList{text});
-                          QCOMPARE(h.view.cursorResets, 1);
-                          QVERIFY(!h.cycle.CommandPending);
-                          QCOMPARE(h.terminal.commands, std::vector<quint16>{0x0701});
-                          QCOMPARE(int(h.view.rowOrder.size()), 16);
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.CommandPending = true;
+                              s.CommandCode = 7;
+                          },
+                      .requests = QStringList{weightRequest(), QStringLiteral("16:2:1=0701")} +
+                                  allComponentRequests() + QStringList{countersRequest()},
+                      .state = psCheckLastWeighing,
+                      .index = TerminalMap::ringRow(BaseHead),
+                      .verify =
+                          [](PollHarness& h) {
+                              const QString text =
+                                  QStringLiteral("Команда \"Старт Входа 8\" успешно выполнена.");
+                              QCOMPARE(h.view.completed,
+                                       QStringList{QStringLiteral("Сообщение РД-718/24К|") + text});
+                              QCOMPARE(h.log.lines, QStringList{text});
+                              QCOMPARE(h.view.cursorResets, 1);
+                              QVERIFY(!h.cycle.state().CommandPending);
+                              QCOMPARE(h.terminal.commands, std::vector<quint16>{0x0701});
+                              QCOMPARE(int(h.view.rowOrder.size()), 16);
+                          }};
 
-    QTest::newRow("counters with a command pending -> command")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.cycle.CommandPending = true;
-                          h.cycle.TotalsRefreshCount = 5;
-                      },
-                      {countersRequest()},
-                      {},
-                      psSendCommand,
-                      TerminalMap::CountersRow,
-                      [](PollHarness& h) { QCOMPARE(h.cycle.TotalsRefreshCount, 5u); }};
+    QTest::newRow("counters with a command pending -> command") << Transition{
+        .from =
+            [](PollCycleState& s) {
+                s.PollState = psReadCounters;
+                s.CommandPending = true;
+                s.TotalsRefreshCount = 5;
+            },
+        .requests = {countersRequest()},
+        .state = psSendCommand,
+        .index = TerminalMap::CountersRow,
+        .verify = [](PollHarness& h) { QCOMPARE(h.cycle.state().TotalsRefreshCount, 5u); }};
 
     QTest::newRow("every 102nd counters reply asks for all totals")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.cycle.TotalsRefreshCount = 101;
-                      },
-                      {countersRequest()},
-                      {},
-                      psCheckLastWeighing,
-                      TerminalMap::ringRow(BaseHead),
-                      [](PollHarness& h) {
-                          QVERIFY(h.cycle.TotalsDirty);
-                          QCOMPARE(h.cycle.TotalsRefreshCount, 0u);
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psReadCounters;
+                              s.TotalsRefreshCount = 101;
+                          },
+                      .requests = {countersRequest()},
+                      .state = psCheckLastWeighing,
+                      .index = TerminalMap::ringRow(BaseHead),
+                      .verify =
+                          [](PollHarness& h) {
+                              QVERIFY(h.cycle.state().TotalsDirty);
+                              QCOMPARE(h.cycle.state().TotalsRefreshCount, 0u);
+                          }};
 
     QTest::newRow("batch 100 -> 103 at head 7: slots 4..7, IDs 101..103") << Transition{
-        [](PollHarness& h) {
-            h.cycle.PollState = psReadCounters;
-            h.terminal.setCounters(7, 103);
-        },
-        QStringList{countersRequest()} + batchRequests(7, 3) + QStringList{rowRequest(0)},
-        {},
-        psReadWeight,
-        1,
-        [](PollHarness& h) {
-            QCOMPARE(h.sink.ids(), range(101, 103));
-            QCOMPARE(h.sink.stored[0].weight, slotWeight(5));
-            QCOMPARE(h.sink.stored[2].weight, slotWeight(7));
-            QCOMPARE(h.sink.stored[2].terminalCounter, 103u);
-            QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(4)});
-            QCOMPARE(h.settings.written, range(101, 103));
-            QCOMPARE(h.cycle.StoredCounter, 103u);
-            const QStringList progress = {QStringLiteral("Считывание новых отвесов 0/3"),
-                                          QStringLiteral("Считывание новых отвесов 1/3"),
-                                          QStringLiteral("Считывание новых отвесов 2/3"),
-                                          QStringLiteral("Считывание новых отвесов 3/3")};
-            QCOMPARE(h.view.linkStatus.mid(0, 4), progress);
-            QCOMPARE(h.view.lastWeighingText, QStringLiteral("#1\t11.75\t10:20:07"));
-        }};
+        .from = [](PollCycleState& s) { s.PollState = psReadCounters; },
+        .setup = [](PollHarness& h) { h.terminal.setCounters(7, 103); },
+        .requests =
+            QStringList{countersRequest()} + batchRequests(7, 3) + QStringList{rowRequest(0)},
+        .state = psReadWeight,
+        .index = 1,
+        .verify =
+            [](PollHarness& h) {
+                QCOMPARE(h.sink.ids(), range(101, 103));
+                QCOMPARE(h.sink.stored[0].weight, slotWeight(5));
+                QCOMPARE(h.sink.stored[2].weight, slotWeight(7));
+                QCOMPARE(h.sink.stored[2].terminalCounter, 103u);
+                QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(4)});
+                QCOMPARE(h.settings.written, range(101, 103));
+                QCOMPARE(h.cycle.state().StoredCounter, 103u);
+                const QStringList progress = {QStringLiteral("Считывание новых отвесов 0/3"),
+                                              QStringLiteral("Считывание новых отвесов 1/3"),
+                                              QStringLiteral("Считывание новых отвесов 2/3"),
+                                              QStringLiteral("Считывание новых отвесов 3/3")};
+                QCOMPARE(h.view.linkStatus.mid(0, 4), progress);
+                QCOMPARE(h.view.lastWeighingText, QStringLiteral("#1\t11.75\t10:20:07"));
+            }};
 
     QTest::newRow("table's last row is another weighing: the first read corrects nothing")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.sink.lastId = 55;
-                          h.terminal.setCounters(7, 102);
-                      },
-                      QStringList{countersRequest()} + batchRequests(7, 2) +
-                          QStringList{rowRequest(0)},
-                      {},
-                      psReadWeight,
-                      1,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.sink.ids(), range(101, 102));
-                          QVERIFY(h.sink.corrections.empty());
-                      }};
+        << Transition{.from = [](PollCycleState& s) { s.PollState = psReadCounters; },
+                      .setup =
+                          [](PollHarness& h) {
+                              h.sink.lastId = 55;
+                              h.terminal.setCounters(7, 102);
+                          },
+                      .requests = QStringList{countersRequest()} + batchRequests(7, 2) +
+                                  QStringList{rowRequest(0)},
+                      .state = psReadWeight,
+                      .index = 1,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.sink.ids(), range(101, 102));
+                              QVERIFY(h.sink.corrections.empty());
+                          }};
 
     QTest::newRow("first start 0 -> 1000: 40 weighings 961..1000, no correction") << Transition{
-        [](PollHarness& h) {
-            h.cycle.PollState = psReadCounters;
-            h.cycle.StoredCounter = 0;
-            h.sink.lastId.reset();
-            h.terminal.setCounters(19, 1000);
-        },
-        QStringList{countersRequest()} + batchRequests(19, 40) + QStringList{rowRequest(0)},
-        {},
-        psReadWeight,
-        1,
-        [](PollHarness& h) {
-            QCOMPARE(h.sink.ids(), range(961, 1000));
-            for (const FakeSink::Stored& s : h.sink.stored)
-                QCOMPARE(s.weight, slotWeight(FakeTerminal::slotOf(19, 1000, s.id)));
-            QVERIFY(h.sink.corrections.empty());
-            QCOMPARE(h.cycle.StoredCounter, 1000u);
-        }};
+        .from =
+            [](PollCycleState& s) {
+                s.PollState = psReadCounters;
+                s.StoredCounter = 0;
+            },
+        .setup =
+            [](PollHarness& h) {
+                h.sink.lastId.reset();
+                h.terminal.setCounters(19, 1000);
+            },
+        .requests =
+            QStringList{countersRequest()} + batchRequests(19, 40) + QStringList{rowRequest(0)},
+        .state = psReadWeight,
+        .index = 1,
+        .verify =
+            [](PollHarness& h) {
+                QCOMPARE(h.sink.ids(), range(961, 1000));
+                for (const FakeSink::Stored& s : h.sink.stored)
+                    QCOMPARE(s.weight, slotWeight(FakeTerminal::slotOf(19, 1000, s.id)));
+                QVERIFY(h.sink.corrections.empty());
+                QCOMPARE(h.cycle.state().StoredCounter, 1000u);
+            }};
 
-    QTest::newRow("batch of 40 corrects nothing, even when the last row matches") << Transition{
-        [](PollHarness& h) {
-            h.cycle.PollState = psReadCounters;
-            h.cycle.StoredCounter = 900;
-            h.sink.lastId = 900;
-            h.terminal.setCounters(3, 940);
-        },
-        QStringList{countersRequest()} + batchRequests(3, 40) + QStringList{rowRequest(0)},
-        {},
-        psReadWeight,
-        1,
-        [](PollHarness& h) {
-            QCOMPARE(h.sink.ids(), range(901, 940));
-            QVERIFY(h.sink.corrections.empty());
-        }};
+    QTest::newRow("batch of 40 corrects nothing, even when the last row matches")
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psReadCounters;
+                              s.StoredCounter = 900;
+                          },
+                      .setup =
+                          [](PollHarness& h) {
+                              h.sink.lastId = 900;
+                              h.terminal.setCounters(3, 940);
+                          },
+                      .requests = QStringList{countersRequest()} + batchRequests(3, 40) +
+                                  QStringList{rowRequest(0)},
+                      .state = psReadWeight,
+                      .index = 1,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.sink.ids(), range(901, 940));
+                              QVERIFY(h.sink.corrections.empty());
+                          }};
 
     QTest::newRow("counter went back: lowered, panel refreshed, check corrects nothing")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.cycle.StoredCounter = 500;
-                          h.sink.lastId = 500;
-                          h.terminal.setCounters(9, 10);
-                          h.terminal.setWeighing(9, 3.5f, 2);
-                      },
-                      {countersRequest(), slotRequest(9), rowRequest(2)},
-                      {},
-                      psReadWeight,
-                      3,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.cycle.StoredCounter, 10u);
-                          QCOMPARE(h.sink.refreshes, std::vector<quint32>{10});
-                          QVERIFY(h.sink.stored.empty());
-                          QVERIFY(h.sink.corrections.empty());
-                          QCOMPARE(h.view.lastWeighingText, QStringLiteral("#3\t3.5\t00:00:00"));
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psReadCounters;
+                              s.StoredCounter = 500;
+                          },
+                      .setup =
+                          [](PollHarness& h) {
+                              h.sink.lastId = 500;
+                              h.terminal.setCounters(9, 10);
+                              h.terminal.setWeighing(9, 3.5f, 2);
+                          },
+                      .requests = {countersRequest(), slotRequest(9), rowRequest(2)},
+                      .state = psReadWeight,
+                      .index = 3,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.cycle.state().StoredCounter, 10u);
+                              QCOMPARE(h.sink.refreshes, std::vector<quint32>{10});
+                              QVERIFY(h.sink.stored.empty());
+                              QVERIFY(h.sink.corrections.empty());
+                              QCOMPARE(h.view.lastWeighingText,
+                                       QStringLiteral("#3\t3.5\t00:00:00"));
+                          }};
 
     QTest::newRow("check: newest weight changed -> shown, corrected, its component read")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psCheckLastWeighing;
-                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
-                          h.terminal.setWeighing(BaseHead, 7.5f, 2, slotDate(BaseHead));
-                      },
-                      {slotRequest(BaseHead), rowRequest(2)},
-                      {},
-                      psReadWeight,
-                      3,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.sink.corrections, std::vector<float>{7.5f});
-                          QCOMPARE(h.cycle.LastSeenWeight, 7.5f);
-                          QCOMPARE(h.view.lastWeighingText, QStringLiteral("#3\t7.5\t10:20:07"));
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psCheckLastWeighing;
+                              s.PollIndex = TerminalMap::ringRow(BaseHead);
+                          },
+                      .setup =
+                          [](PollHarness& h) {
+                              h.terminal.setWeighing(BaseHead, 7.5f, 2, slotDate(BaseHead));
+                          },
+                      .requests = {slotRequest(BaseHead), rowRequest(2)},
+                      .state = psReadWeight,
+                      .index = 3,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.sink.corrections, std::vector<float>{7.5f});
+                              QCOMPARE(h.cycle.state().LastSeenWeight, 7.5f);
+                              QCOMPARE(h.view.lastWeighingText,
+                                       QStringLiteral("#3\t7.5\t10:20:07"));
+                          }};
 
     QTest::newRow("check: changed, but the last row is another weighing -> no correction")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psCheckLastWeighing;
-                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
-                          h.sink.lastId = 77;
-                          h.terminal.setWeighing(BaseHead, 7.5f, 2);
-                      },
-                      {slotRequest(BaseHead), rowRequest(2)},
-                      {},
-                      psReadWeight,
-                      3,
-                      [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psCheckLastWeighing;
+                              s.PollIndex = TerminalMap::ringRow(BaseHead);
+                          },
+                      .setup =
+                          [](PollHarness& h) {
+                              h.sink.lastId = 77;
+                              h.terminal.setWeighing(BaseHead, 7.5f, 2);
+                          },
+                      .requests = {slotRequest(BaseHead), rowRequest(2)},
+                      .state = psReadWeight,
+                      .index = 3,
+                      .verify = [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
 
     QTest::newRow("check: unchanged -> weight")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psCheckLastWeighing;
-                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
-                      },
-                      {slotRequest(BaseHead)},
-                      {},
-                      psReadWeight,
-                      -1,
-                      [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psCheckLastWeighing;
+                              s.PollIndex = TerminalMap::ringRow(BaseHead);
+                          },
+                      .requests = {slotRequest(BaseHead)},
+                      .state = psReadWeight,
+                      .verify = [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
 
     QTest::newRow("check: a NaN weight counts as unchanged") << Transition{
-        [](PollHarness& h) {
-            h.cycle.PollState = psCheckLastWeighing;
-            h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
-            h.terminal.setWeighing(BaseHead, std::numeric_limits<float>::quiet_NaN(), 0);
-        },
-        {slotRequest(BaseHead)},
-        {},
-        psReadWeight,
-        -1,
-        [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
+        .from =
+            [](PollCycleState& s) {
+                s.PollState = psCheckLastWeighing;
+                s.PollIndex = TerminalMap::ringRow(BaseHead);
+            },
+        .setup =
+            [](PollHarness& h) {
+                h.terminal.setWeighing(BaseHead, std::numeric_limits<float>::quiet_NaN(), 0);
+            },
+        .requests = {slotRequest(BaseHead)},
+        .state = psReadWeight,
+        .verify = [](PollHarness& h) { QVERIFY(h.sink.corrections.empty()); }};
 
     QTest::newRow("check with a command pending -> command")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psCheckLastWeighing;
-                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
-                          h.cycle.CommandPending = true;
-                      },
-                      {slotRequest(BaseHead)},
-                      {},
-                      psSendCommand,
-                      -1,
-                      {}};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psCheckLastWeighing;
+                              s.PollIndex = TerminalMap::ringRow(BaseHead);
+                              s.CommandPending = true;
+                          },
+                      .requests = {slotRequest(BaseHead)},
+                      .state = psSendCommand};
 
     QTest::newRow("check: component outside 0..15 -> all rows, no row beyond the list")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psCheckLastWeighing;
-                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
-                          h.terminal.setWeighing(BaseHead, 8.0f, 99);
-                      },
-                      QStringList{slotRequest(BaseHead)} + allComponentRequests() +
-                          QStringList{countersRequest()},
-                      {},
-                      psCheckLastWeighing,
-                      TerminalMap::ringRow(BaseHead),
-                      [](PollHarness& h) {
-                          QCOMPARE(int(h.view.componentRows.size()), 16);
-                          QCOMPARE(h.view.componentRows.rbegin()->first, 15);
-                          QVERIFY(h.view.lastWeighingText.startsWith(u"#100\t8\t"));
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psCheckLastWeighing;
+                              s.PollIndex = TerminalMap::ringRow(BaseHead);
+                          },
+                      .setup = [](PollHarness& h) { h.terminal.setWeighing(BaseHead, 8.0f, 99); },
+                      .requests = QStringList{slotRequest(BaseHead)} + allComponentRequests() +
+                                  QStringList{countersRequest()},
+                      .state = psCheckLastWeighing,
+                      .index = TerminalMap::ringRow(BaseHead),
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(int(h.view.componentRows.size()), 16);
+                              QCOMPARE(h.view.componentRows.rbegin()->first, 15);
+                              QVERIFY(h.view.lastWeighingText.startsWith(u"#100\t8\t"));
+                          }};
 
     QTest::newRow("new component in a batch -> all 16 rows, then counters")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.terminal.setCounters(7, 102);
-                          h.terminal.setWeighing(7, 1.0f, 4);
-                      },
-                      QStringList{countersRequest()} + batchRequests(7, 2) +
-                          allComponentRequests() + QStringList{countersRequest()},
-                      {},
-                      psCheckLastWeighing,
-                      TerminalMap::ringRow(7),
-                      [](PollHarness& h) {
-                          QCOMPARE(h.sink.ids(), range(101, 102));
-                          QCOMPARE(h.cycle.LastComponent, 4);
-                      }};
+        << Transition{.from = [](PollCycleState& s) { s.PollState = psReadCounters; },
+                      .setup =
+                          [](PollHarness& h) {
+                              h.terminal.setCounters(7, 102);
+                              h.terminal.setWeighing(7, 1.0f, 4);
+                          },
+                      .requests = QStringList{countersRequest()} + batchRequests(7, 2) +
+                                  allComponentRequests() + QStringList{countersRequest()},
+                      .state = psCheckLastWeighing,
+                      .index = TerminalMap::ringRow(7),
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.sink.ids(), range(101, 102));
+                              QCOMPARE(h.cycle.state().LastComponent, 4);
+                          }};
 
-    QTest::newRow("batch keeping a component outside 0..15 -> all rows")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.cycle.LastComponent = 300;
-                          h.terminal.setCounters(7, 101);
-                          h.terminal.setWeighing(7, 1.0f, 300);
-                      },
-                      QStringList{countersRequest()} + batchRequests(7, 1) +
-                          allComponentRequests() + QStringList{countersRequest()},
-                      {},
-                      psCheckLastWeighing,
-                      TerminalMap::ringRow(7),
-                      [](PollHarness& h) { QCOMPARE(h.view.componentRows.rbegin()->first, 15); }};
+    QTest::newRow("batch keeping a component outside 0..15 -> all rows") << Transition{
+        .from =
+            [](PollCycleState& s) {
+                s.PollState = psReadCounters;
+                s.LastComponent = 300;
+            },
+        .setup =
+            [](PollHarness& h) {
+                h.terminal.setCounters(7, 101);
+                h.terminal.setWeighing(7, 1.0f, 300);
+            },
+        .requests = QStringList{countersRequest()} + batchRequests(7, 1) + allComponentRequests() +
+                    QStringList{countersRequest()},
+        .state = psCheckLastWeighing,
+        .index = TerminalMap::ringRow(7),
+        .verify = [](PollHarness& h) { QCOMPARE(h.view.componentRows.rbegin()->first, 15); }};
 
     QTest::newRow("ring head outside the ring: nothing read, weight next")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.terminal.setCounters(45, 200);
-                      },
-                      {countersRequest(), weightRequest()},
-                      {},
-                      psReadWeight,
-                      -1,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.cycle.StoredCounter, BaseCounter);
-                          QVERIFY(h.sink.stored.empty());
-                          QVERIFY(h.sink.refreshes.empty());
-                          QVERIFY(h.view.console.contains(
-                              QStringLiteral("Counters ignored: ring head 45 is outside 0..39.")));
-                      }};
+        << Transition{.from = [](PollCycleState& s) { s.PollState = psReadCounters; },
+                      .setup = [](PollHarness& h) { h.terminal.setCounters(45, 200); },
+                      .requests = {countersRequest(), weightRequest()},
+                      .state = psReadWeight,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.cycle.state().StoredCounter, BaseCounter);
+                              QVERIFY(h.sink.stored.empty());
+                              QVERIFY(h.sink.refreshes.empty());
+                              QVERIFY(h.view.console.contains(QStringLiteral(
+                                  "Counters ignored: ring head 45 is outside 0..39.")));
+                          }};
 
     QTest::newRow("store fails twice: told once, retried from the same weighing") << Transition{
-        [](PollHarness& h) {
-            h.cycle.PollState = psReadCounters;
-            h.terminal.setCounters(7, 103);
-            h.sink.failStores = 2;
-            h.view.ioTicked = false;
-        },
-        QStringList{countersRequest(), slotRequest(4), slotRequest(5)} +
-            repeated(weightRequest(), 8) +
-            QStringList{countersRequest(), slotRequest(4), slotRequest(5)} +
-            repeated(weightRequest(), 8) + QStringList{countersRequest()} + batchRequests(7, 3) +
-            QStringList{rowRequest(0)},
-        {},
-        psReadWeight,
-        1,
-        [](PollHarness& h) {
-            QCOMPARE(h.sink.ids(), range(101, 103));
-            QCOMPARE(h.sink.storeCalls, 5);
-            QCOMPARE(h.settings.written, range(101, 103));
-            const QString failure = QStringLiteral("Database: weighing 101 not stored: disk full");
-            QCOMPARE(h.log.lines, (QStringList{failure, LogStorageResumed.toString()}));
-            QCOMPARE(h.view.storageFailures, QStringList{failure});
-        }};
+        .from = [](PollCycleState& s) { s.PollState = psReadCounters; },
+        .setup =
+            [](PollHarness& h) {
+                h.terminal.setCounters(7, 103);
+                h.sink.failStores = 2;
+                h.view.ioTicked = false;
+            },
+        .requests = QStringList{countersRequest(), slotRequest(4), slotRequest(5)} +
+                    repeated(weightRequest(), 8) +
+                    QStringList{countersRequest(), slotRequest(4), slotRequest(5)} +
+                    repeated(weightRequest(), 8) + QStringList{countersRequest()} +
+                    batchRequests(7, 3) + QStringList{rowRequest(0)},
+        .state = psReadWeight,
+        .index = 1,
+        .verify =
+            [](PollHarness& h) {
+                QCOMPARE(h.sink.ids(), range(101, 103));
+                QCOMPARE(h.sink.storeCalls, 5);
+                QCOMPARE(h.settings.written, range(101, 103));
+                const QString failure =
+                    QStringLiteral("Database: weighing 101 not stored: disk full");
+                QCOMPARE(h.log.lines, (QStringList{failure, LogStorageResumed.toString()}));
+                QCOMPARE(h.view.storageFailures, QStringList{failure});
+            }};
 
     QTest::newRow("an outage inside a batch: next reply unused, fresh counters restart it")
-        << Transition{
-               [](PollHarness& h) {
-                   h.cycle.PollState = psReadCounters;
-                   h.terminal.setCounters(7, 103);
-               },
-               QStringList{countersRequest(), slotRequest(4), slotRequest(5), slotRequest(6),
-                           slotRequest(6), slotRequest(6), slotRequest(6), slotRequest(6),
-                           countersRequest()} +
-                   batchRequests(12, 40) + QStringList{rowRequest(0)},
-               {Reply::Answer, Reply::Answer, Reply::Answer, Reply::Drop, Reply::Drop, Reply::Drop,
-                Reply::Drop},
-               psReadWeight,
-               1,
-               [](PollHarness& h) {
-                   // 102..108 left the ring unread; nothing newer is stored under their numbers.
-                   std::vector<quint32> expected = {101};
-                   const std::vector<quint32> newer = range(109, 148);
-                   expected.insert(expected.end(), newer.begin(), newer.end());
-                   QCOMPARE(h.sink.ids(), expected);
-                   QCOMPARE(h.sink.stored[0].weight, slotWeight(5));
-                   for (size_t i = 1; i < h.sink.stored.size(); ++i)
-                       QCOMPARE(h.sink.stored[i].weight,
-                                500.0f + float(FakeTerminal::slotOf(12, 148, h.sink.stored[i].id)));
-                   QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(4)});
-               },
-               [](PollHarness& h, int i) {
-                   if (i != 4)
-                       return;
-                   // During the outage the terminal recorded 45 more weighings.
-                   for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
-                       h.terminal.setWeighing(slot, 500.0f + float(slot), 0);
-                   h.terminal.setCounters(12, 148);
-               }};
+        << Transition{.from = [](PollCycleState& s) { s.PollState = psReadCounters; },
+                      .setup = [](PollHarness& h) { h.terminal.setCounters(7, 103); },
+                      .requests = QStringList{countersRequest(), slotRequest(4), slotRequest(5),
+                                              slotRequest(6), slotRequest(6), slotRequest(6),
+                                              slotRequest(6), slotRequest(6), countersRequest()} +
+                                  batchRequests(12, 40) + QStringList{rowRequest(0)},
+                      .replies = {Reply::Answer, Reply::Answer, Reply::Answer, Reply::Drop,
+                                  Reply::Drop, Reply::Drop, Reply::Drop},
+                      .state = psReadWeight,
+                      .index = 1,
+                      .verify =
+                          [](PollHarness& h) {
+                              // 102..108 left the ring unread; nothing newer is stored under their
+                              // numbers.
+                              std::vector<quint32> expected = {101};
+                              const std::vector<quint32> newer = range(109, 148);
+                              expected.insert(expected.end(), newer.begin(), newer.end());
+                              QCOMPARE(h.sink.ids(), expected);
+                              QCOMPARE(h.sink.stored[0].weight, slotWeight(5));
+                              for (size_t i = 1; i < h.sink.stored.size(); ++i)
+                                  QCOMPARE(h.sink.stored[i].weight,
+                                           500.0f + float(FakeTerminal::slotOf(
+                                                        12, 148, h.sink.stored[i].id)));
+                              QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(4)});
+                          },
+                      .before =
+                          [](PollHarness& h, int i) {
+                              if (i != 4)
+                                  return;
+                              // During the outage the terminal recorded 45 more weighings.
+                              for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
+                                  h.terminal.setWeighing(slot, 500.0f + float(slot), 0);
+                              h.terminal.setCounters(12, 148);
+                          }};
 
     QTest::newRow("an outage before the check: its reply unused, no foreign correction")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psCheckLastWeighing;
-                          h.cycle.PollIndex = TerminalMap::ringRow(BaseHead);
-                      },
-                      QStringList{slotRequest(BaseHead), slotRequest(BaseHead),
-                                  slotRequest(BaseHead), slotRequest(BaseHead),
-                                  slotRequest(BaseHead), countersRequest()} +
-                          batchRequests(8, 40) + QStringList{rowRequest(0)},
-                      {Reply::Drop, Reply::Drop, Reply::Drop, Reply::Drop},
-                      psReadWeight,
-                      1,
-                      [](PollHarness& h) {
-                          QVERIFY(h.sink.corrections.empty());
-                          QCOMPARE(h.sink.ids(), range(102, 141));
-                      },
-                      [](PollHarness& h, int i) {
-                          if (i != 1)
-                              return;
-                          // 41 weighings later slot 7 holds weighing 141, not the stored 100.
-                          for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
-                              h.terminal.setWeighing(slot, 500.0f + float(slot), 0);
-                          h.terminal.setCounters(8, 141);
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psCheckLastWeighing;
+                              s.PollIndex = TerminalMap::ringRow(BaseHead);
+                          },
+                      .requests = QStringList{slotRequest(BaseHead), slotRequest(BaseHead),
+                                              slotRequest(BaseHead), slotRequest(BaseHead),
+                                              slotRequest(BaseHead), countersRequest()} +
+                                  batchRequests(8, 40) + QStringList{rowRequest(0)},
+                      .replies = {Reply::Drop, Reply::Drop, Reply::Drop, Reply::Drop},
+                      .state = psReadWeight,
+                      .index = 1,
+                      .verify =
+                          [](PollHarness& h) {
+                              QVERIFY(h.sink.corrections.empty());
+                              QCOMPARE(h.sink.ids(), range(102, 141));
+                          },
+                      .before =
+                          [](PollHarness& h, int i) {
+                              if (i != 1)
+                                  return;
+                              // 41 weighings later slot 7 holds weighing 141, not the stored 100.
+                              for (int slot = 0; slot < TerminalMap::RingSize; ++slot)
+                                  h.terminal.setWeighing(slot, 500.0f + float(slot), 0);
+                              h.terminal.setCounters(8, 141);
+                          }};
 
     QTest::newRow("a split reply inside a batch: the joined reply is used, the batch goes on")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.terminal.setCounters(7, 103);
-                      },
-                      {countersRequest(), slotRequest(4), slotRequest(5), slotRequest(6),
-                       slotRequest(7), rowRequest(0)},
-                      {Reply::Answer, Reply::Split, Reply::Split, Reply::Split, Reply::Split},
-                      psReadWeight,
-                      1,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.sink.ids(), (std::vector<quint32>{101, 102, 103}));
-                      }};
+        << Transition{
+               .from = [](PollCycleState& s) { s.PollState = psReadCounters; },
+               .setup = [](PollHarness& h) { h.terminal.setCounters(7, 103); },
+               .requests = {countersRequest(), slotRequest(4), slotRequest(5), slotRequest(6),
+                            slotRequest(7), rowRequest(0)},
+               .replies = {Reply::Answer, Reply::Split, Reply::Split, Reply::Split, Reply::Split},
+               .state = psReadWeight,
+               .index = 1,
+               .verify =
+                   [](PollHarness& h) {
+                       QCOMPARE(h.sink.ids(), (std::vector<quint32>{101, 102, 103}));
+                   }};
 
     QTest::newRow("newest weight changed back to the weight seen before the batch: corrected")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psReadCounters;
-                          h.cycle.PollCycleCount = 7;
-                          h.sink.lastId = 77; // the first read corrects nothing
-                          h.terminal.setCounters(8, 101);
-                          h.terminal.setWeighing(8, 25.0f, 0);
-                      },
-                      {countersRequest(), slotRequest(7), slotRequest(8), rowRequest(0),
-                       weightRequest(), countersRequest(), slotRequest(8), rowRequest(0)},
-                      {},
-                      psReadWeight,
-                      1,
-                      [](PollHarness& h) {
-                          QCOMPARE(h.sink.ids(), std::vector<quint32>{101});
-                          QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(7)});
-                          QCOMPARE(h.cycle.LastSeenWeight, slotWeight(7));
-                      },
-                      [](PollHarness& h, int i) {
-                          if (i == 4) // the terminal's newest weight goes back to 11.75
-                              h.terminal.setWeighing(8, slotWeight(7), 0);
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psReadCounters;
+                              s.PollCycleCount = 7;
+                          },
+                      .setup =
+                          [](PollHarness& h) {
+                              h.sink.lastId = 77; // the first read corrects nothing
+                              h.terminal.setCounters(8, 101);
+                              h.terminal.setWeighing(8, 25.0f, 0);
+                          },
+                      .requests = {countersRequest(), slotRequest(7), slotRequest(8), rowRequest(0),
+                                   weightRequest(), countersRequest(), slotRequest(8),
+                                   rowRequest(0)},
+                      .state = psReadWeight,
+                      .index = 1,
+                      .verify =
+                          [](PollHarness& h) {
+                              QCOMPARE(h.sink.ids(), std::vector<quint32>{101});
+                              QCOMPARE(h.sink.corrections, std::vector<float>{slotWeight(7)});
+                              QCOMPARE(h.cycle.state().LastSeenWeight, slotWeight(7));
+                          },
+                      .before =
+                          [](PollHarness& h, int i) {
+                              if (i == 4) // the terminal's newest weight goes back to 11.75
+                                  h.terminal.setWeighing(8, slotWeight(7), 0);
+                          }};
 
     QTest::newRow("command not acknowledged -> written again")
-        << Transition{[](PollHarness& h) {
-                          h.cycle.PollState = psSendCommand;
-                          h.cycle.CommandPending = true;
-                          h.terminal.acknowledgeCommands = false;
-                      },
-                      repeated(QStringLiteral("16:2:1=0001"), 2),
-                      {},
-                      psSendCommand,
-                      -1,
-                      [](PollHarness& h) {
-                          QVERIFY(h.view.completed.isEmpty());
-                          QVERIFY(h.cycle.CommandPending);
-                      }};
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psSendCommand;
+                              s.CommandPending = true;
+                          },
+                      .setup = [](PollHarness& h) { h.terminal.acknowledgeCommands = false; },
+                      .requests = repeated(QStringLiteral("16:2:1=0001"), 2),
+                      .state = psSendCommand,
+                      .verify =
+                          [](PollHarness& h) {
+                              QVERIFY(h.view.completed.isEmpty());
+                              QVERIFY(h.cycle.state().CommandPending);
+                          }};
 
     QTest::newRow("command acknowledged while stopped -> idle, send timer off") << Transition{
-        [](PollHarness& h) {
-            h.cycle.Polling = false;
-            h.cycle.PollState = psSendCommand;
-            h.cycle.CommandCode = 23;
-        },
-        {QStringLiteral("16:2:1=1701")},
-        {},
-        psIdle,
-        -1,
-        [](PollHarness& h) {
-            QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
-            QCOMPARE(h.view.completed.size(), 1);
-            QVERIFY(h.view.completed[0].endsWith(u"\"Старт Входа 24\" успешно выполнена."));
-        }};
+        .from =
+            [](PollCycleState& s) {
+                s.Polling = false;
+                s.PollState = psSendCommand;
+                s.CommandCode = 23;
+            },
+        .requests = {QStringLiteral("16:2:1=1701")},
+        .state = psIdle,
+        .verify =
+            [](PollHarness& h) {
+                QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
+                QCOMPARE(h.view.completed.size(), 1);
+                QVERIFY(h.view.completed[0].endsWith(u"\"Старт Входа 24\" успешно выполнена."));
+            }};
 
-    QTest::newRow("command of the daily alarm of button 3") << Transition{
-        [](PollHarness& h) {
-            h.cycle.PollState = psSendCommand;
-            h.cycle.AlarmButton = 3;
-            ButtonAlarm alarm;
-            alarm.flags = {true, true, false};
-            alarm.AlarmHours = 8;
-            alarm.AlarmMinutes = 30;
-            h.alarms.alarms[3] = alarm;
-        },
-        {QStringLiteral("16:2:1=0001")},
-        {},
-        psReadComponent,
-        0,
-        [](PollHarness& h) {
-            const QString text = QStringLiteral("Активация кнопки №3 по таймеру в [08:30]\n"
-                                                "Команда \"Старт Входа 1\" успешно выполнена.");
-            QCOMPARE(h.log.lines, QStringList{text});
-            QCOMPARE(h.view.completed, QStringList{QStringLiteral("Сообщение РД-718/24К|") + text});
-            QCOMPARE(h.alarms.cleared, std::vector<int>{3});
-            QCOMPARE(h.cycle.AlarmButton, 0);
-        }};
+    QTest::newRow("command of the daily alarm of button 3")
+        << Transition{.from =
+                          [](PollCycleState& s) {
+                              s.PollState = psSendCommand;
+                              s.AlarmButton = 3;
+                          },
+                      .setup =
+                          [](PollHarness& h) {
+                              ButtonAlarm alarm;
+                              alarm.flags = {true, true, false};
+                              alarm.AlarmHours = 8;
+                              alarm.AlarmMinutes = 30;
+                              h.alarms.alarms[3] = alarm;
+                          },
+                      .requests = {QStringLiteral("16:2:1=0001")},
+                      .state = psReadComponent,
+                      .index = 0,
+                      .verify =
+                          [](PollHarness& h) {
+                              const QString text =
+                                  QStringLiteral("Активация кнопки №3 по таймеру в [08:30]\n"
+                                                 "Команда \"Старт Входа 1\" успешно выполнена.");
+                              QCOMPARE(h.log.lines, QStringList{text});
+                              QCOMPARE(h.view.completed,
+                                       QStringList{QStringLiteral("Сообщение РД-718/24К|") + text});
+                              QCOMPARE(h.alarms.cleared, std::vector<int>{3});
+                              QCOMPARE(h.cycle.state().AlarmButton, 0);
+                          }};
 
     QTest::newRow("command of the one-time alarm of button 2") << Transition{
-        [](PollHarness& h) {
-            h.cycle.PollState = psSendCommand;
-            h.cycle.AlarmButton = 2;
-            ButtonAlarm alarm;
-            alarm.flags = {true, false, true};
-            alarm.DateTime = QDateTime(QDate(2010, 9, 14), QTime(15, 0));
-            h.alarms.alarms[2] = alarm;
-        },
-        {QStringLiteral("16:2:1=0001")},
-        {},
-        psReadComponent,
-        0,
-        [](PollHarness& h) {
-            const QString when = QLocale::system().toString(
-                QDateTime(QDate(2010, 9, 14), QTime(15, 0)), u"dd MMMM yyyy hh:mm");
-            QCOMPARE(h.log.lines,
-                     QStringList{QStringLiteral("Активация кнопки №2 по таймеру [%1]\n"
-                                                "Команда \"Старт Входа 1\" успешно выполнена.")
-                                     .arg(when)});
-        }};
+        .from =
+            [](PollCycleState& s) {
+                s.PollState = psSendCommand;
+                s.AlarmButton = 2;
+            },
+        .setup =
+            [](PollHarness& h) {
+                ButtonAlarm alarm;
+                alarm.flags = {true, false, true};
+                alarm.DateTime = QDateTime(QDate(2010, 9, 14), QTime(15, 0));
+                h.alarms.alarms[2] = alarm;
+            },
+        .requests = {QStringLiteral("16:2:1=0001")},
+        .state = psReadComponent,
+        .index = 0,
+        .verify =
+            [](PollHarness& h) {
+                const QString when = QLocale::system().toString(
+                    QDateTime(QDate(2010, 9, 14), QTime(15, 0)), u"dd MMMM yyyy hh:mm");
+                QCOMPARE(h.log.lines,
+                         QStringList{QStringLiteral("Активация кнопки №2 по таймеру [%1]\n"
+                                                    "Команда \"Старт Входа 1\" успешно выполнена.")
+                                         .arg(when)});
+            }};
 
     QTest::newRow("4 missing replies: down and logged once; the 5th logs resumed") << Transition{
-        {},
-        repeated(weightRequest(), 5),
-        {Reply::Drop, Reply::Drop, Reply::Drop, Reply::Drop},
-        psReadWeight,
-        -1,
-        [](PollHarness& h) {
-            QCOMPARE(h.linkStateAfter, (std::vector<qint32>{1, 1, 1, 0, 1}));
+        .requests = repeated(weightRequest(), 5),
+        .replies = {Reply::Drop, Reply::Drop, Reply::Drop, Reply::Drop},
+        .state = psReadWeight,
+        .verify = [](PollHarness& h) {
+            using enum LinkState;
+            QCOMPARE(h.linkStateAfter, (std::vector<LinkState>{Exchanging, Exchanging, Exchanging,
+                                                               NoAnswer, Exchanging}));
             QCOMPARE(h.failCountAfter, (std::vector<quint32>{1, 2, 3, 4, 0}));
             QCOMPARE(h.view.console.count(ConsoleNoResponse.toString()), 4);
             QCOMPARE(h.log.lines, (QStringList{LogNoResponse.toString(), LogResumed.toString()}));
@@ -700,12 +747,10 @@ void PollCycleTest::transitions_data() {
         }};
 
     QTest::newRow("corrupt reply spoils the next three; buffer kept until the 4th failure")
-        << Transition{{},
-                      repeated(weightRequest(), 5),
-                      {Reply::Corrupt},
-                      psReadWeight,
-                      -1,
-                      [](PollHarness& h) {
+        << Transition{.requests = repeated(weightRequest(), 5),
+                      .replies = {Reply::Corrupt},
+                      .state = psReadWeight,
+                      .verify = [](PollHarness& h) {
                           QCOMPARE(h.rxCountAfter, (std::vector<qint32>{9, 18, 27, 0, 0}));
                           QCOMPARE(h.failCountAfter, (std::vector<quint32>{1, 2, 3, 4, 0}));
                           QCOMPARE(h.view.console.count(ConsoleIncorrectData.toString()), 4);
@@ -715,7 +760,10 @@ void PollCycleTest::transitions_data() {
                       }};
 
     QTest::newRow("reply split by a pause: first part fails, joined bytes accepted")
-        << Transition{{}, {weightRequest()}, {Reply::Split}, psReadWeight, -1, [](PollHarness& h) {
+        << Transition{.requests = {weightRequest()},
+                      .replies = {Reply::Split},
+                      .state = psReadWeight,
+                      .verify = [](PollHarness& h) {
                           QCOMPARE(h.view.console.count(ConsoleIncorrectData.toString()), 1);
                           QCOMPARE(h.failCountAfter, std::vector<quint32>{0});
                           QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
@@ -726,6 +774,8 @@ void PollCycleTest::transitions() {
     QFETCH(Transition, t);
     PollHarness h;
     baseline(h);
+    if (t.from)
+        h.change(t.from);
     if (t.setup)
         t.setup(h);
     for (int i = 0; i < t.requests.size(); ++i) {
@@ -735,17 +785,19 @@ void PollCycleTest::transitions() {
     }
 
     QCOMPARE(h.requests, t.requests);
-    QCOMPARE(h.cycle.PollState, t.state);
+    QCOMPARE(h.cycle.state().PollState, t.state);
     if (t.index >= 0)
-        QCOMPARE(h.cycle.PollIndex, t.index);
+        QCOMPARE(h.cycle.state().PollIndex, t.index);
     if (t.verify)
         t.verify(h);
 }
 
 void PollCycleTest::receiveFraming_shiftsNewestFirstAndCountsPast128() {
     PollHarness h;
-    h.cycle.Polling = true;
-    h.cycle.PollState = psReadWeight;
+    h.change([](PollCycleState& s) {
+        s.Polling = true;
+        s.PollState = psReadWeight;
+    });
     h.cycle.TimerSendTimer();
     QVERIFY(h.timers.isActive(PollTimer::TimerTimeout));
 
@@ -754,9 +806,9 @@ void PollCycleTest::receiveFraming_shiftsNewestFirstAndCountsPast128() {
         bytes.push_back(quint8(i));
     h.port.feed(bytes);
 
-    QCOMPARE(h.cycle.RxCount, 130);
-    QCOMPARE(h.cycle.RxBuffer[0], quint8(129));
-    QCOMPARE(h.cycle.RxBuffer[127], quint8(2));
+    QCOMPARE(h.cycle.state().RxCount, 130);
+    QCOMPARE(h.cycle.state().RxBuffer[0], quint8(129));
+    QCOMPARE(h.cycle.state().RxBuffer[127], quint8(2));
     QVERIFY(!h.timers.isActive(PollTimer::TimerTimeout));
     QVERIFY(h.timers.isActive(PollTimer::TimerMB));
     QCOMPARE(h.timers.interval(PollTimer::TimerMB), ReplySilenceInterval);
@@ -765,13 +817,13 @@ void PollCycleTest::receiveFraming_shiftsNewestFirstAndCountsPast128() {
 
     // More than the 128 bytes kept: rejected, nothing read beyond the buffer.
     h.cycle.TimerProcessMessage();
-    QCOMPARE(h.cycle.FailCount, 1u);
+    QCOMPARE(h.cycle.state().FailCount, 1u);
     QCOMPARE(h.view.console.last(), ConsoleIncorrectData.toString());
 }
 
 void PollCycleTest::sendStep_armsTimeoutEvenWhenNothingIsSent() {
     PollHarness h;
-    h.cycle.PollState = psIdle;
+    h.change([](PollCycleState& s) { s.PollState = psIdle; });
     h.cycle.TimerSendTimer();
     QVERIFY(h.port.written().empty());
     QVERIFY(h.view.console.isEmpty());
@@ -785,8 +837,10 @@ void PollCycleTest::sendStep_armsTimeoutEvenWhenNothingIsSent() {
 
 void PollCycleTest::sendStep_refusedByte_tracesPartialFrameAndReopensNextTick() {
     PollHarness h;
-    h.cycle.Polling = true;
-    h.cycle.PollState = psReadWeight;
+    h.change([](PollCycleState& s) {
+        s.Polling = true;
+        s.PollState = psReadWeight;
+    });
     h.port.refuseByte(3);
     // The box may run a nested event loop: the trace and the timeout are in place before it.
     h.view.onPortWriteError = [&h] {
@@ -807,8 +861,10 @@ void PollCycleTest::sendStep_refusedByte_tracesPartialFrameAndReopensNextTick() 
 void PollCycleTest::replyEnd_restartsSendTimerOnlyWhileCollecting() {
     for (const bool polling : {true, false}) {
         PollHarness h;
-        h.cycle.Polling = polling;
-        h.cycle.PollState = psReadWeight;
+        h.change([polling](PollCycleState& s) {
+            s.Polling = polling;
+            s.PollState = psReadWeight;
+        });
         h.timers.start(PollTimer::TimerSend);
         h.timers.start(PollTimer::TimerTimeout);
         h.timers.start(PollTimer::TimerMB);
@@ -831,8 +887,8 @@ void PollCycleTest::replyEnd_takesBytesThePortAlreadyHolds() {
     // TimerMB will end it.
     h.port.pending = reply;
     h.cycle.TimerTimeoutTimer();
-    QCOMPARE(h.cycle.RxCount, qint32(reply.size()));
-    QCOMPARE(h.cycle.FailCount, 0u);
+    QCOMPARE(h.cycle.state().RxCount, qint32(reply.size()));
+    QCOMPARE(h.cycle.state().FailCount, 0u);
     QCOMPARE(h.view.console.size(), 1); // the request only
     QVERIFY(h.timers.isActive(PollTimer::TimerMB));
     h.cycle.TimerMBTimer();
@@ -847,28 +903,28 @@ void PollCycleTest::replyEnd_takesBytesThePortAlreadyHolds() {
     h.port.pending.assign(second.begin() + 5, second.end());
     h.cycle.TimerMBTimer();
     QCOMPARE(h.port.readPendingCalls, 3);
-    QCOMPARE(h.cycle.FailCount, 0u);
+    QCOMPARE(h.cycle.state().FailCount, 0u);
     QCOMPARE(h.view.weightText, QStringLiteral("-3.25"));
 }
 
 void PollCycleTest::watchdog_restartsStalledCycle() {
     PollHarness h;
-    h.cycle.Polling = false;
+    h.change([](PollCycleState& s) { s.Polling = false; });
     h.cycle.Watchdog();
     QVERIFY(h.log.lines.isEmpty());
 
-    h.cycle.Polling = true;
+    h.change([](PollCycleState& s) { s.Polling = true; });
     h.timers.start(PollTimer::TimerTimeout);
     h.cycle.Watchdog();
     QVERIFY(h.log.lines.isEmpty());
     QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
 
     h.timers.stop(PollTimer::TimerTimeout);
-    h.cycle.PollState = psReadComponent;
+    h.change([](PollCycleState& s) { s.PollState = psReadComponent; });
     h.cycle.Watchdog();
     QCOMPARE(h.log.lines, QStringList{LogWatchdogRestart.toString()});
     QVERIFY(h.timers.isActive(PollTimer::TimerSend));
-    QCOMPARE(h.cycle.PollState, qint32(psReadComponent));
+    QCOMPARE(h.cycle.state().PollState, psReadComponent);
 }
 
 void PollCycleTest::openPort_data() {
@@ -904,15 +960,14 @@ void PollCycleTest::openPort() {
     h.port.Close();
     const size_t callsBefore = h.port.openCalls().size();
     h.port.setOpenResult(portAvailable);
-    h.cycle.ComportIndex = comport;
-    h.cycle.BaudrateIndex = baudIndex;
-    h.cycle.RxCount = 5;
+    h.cycle.setPortSettings(PortSettings{.ComportIndex = comport, .BaudrateIndex = baudIndex});
+    h.change([](PollCycleState& s) { s.RxCount = 5; });
     h.cycle.OpenPort();
 
     QCOMPARE(h.view.portStatus, panel);
     const bool opened = h.port.IsOpen();
     QCOMPARE(h.view.collectionAvailable, opened);
-    QCOMPARE(h.cycle.RxCount, opened ? 0 : 5);
+    QCOMPARE(h.cycle.state().RxCount, opened ? 0 : 5);
     if (baudOpened == 0) {
         QCOMPARE(h.port.openCalls().size(), callsBefore);
     } else {
@@ -923,36 +978,35 @@ void PollCycleTest::openPort() {
 
 void PollCycleTest::collectionSwitch_logsAndAppliesState() {
     PollHarness h;
-    h.cycle.Start();
-    QVERIFY(!h.cycle.Polling); // Autoscan off
-    QVERIFY(h.cycle.TotalsDirty);
-    QCOMPARE(h.cycle.LinkState, 2);
+    h.start(false);
+    QVERIFY(!h.cycle.state().Polling); // autoscan off
+    QVERIFY(h.cycle.state().TotalsDirty);
+    QCOMPARE(h.cycle.state().LinkState, LinkState::Stopped);
     QCOMPARE(h.view.linkStatus.last(), LinkStatusStopped.toString());
 
     h.cycle.tbSuperClick();
-    QVERIFY(h.cycle.Polling);
-    QCOMPARE(h.cycle.PollState, qint32(psReadWeight));
+    QVERIFY(h.cycle.state().Polling);
+    QCOMPARE(h.cycle.state().PollState, psReadWeight);
     QVERIFY(h.timers.isActive(PollTimer::TimerSend));
     QVERIFY(h.view.collectionRunning);
 
-    h.cycle.RxCount = 3;
+    h.change([](PollCycleState& s) { s.RxCount = 3; });
     h.timers.start(PollTimer::TimerTimeout);
     h.cycle.tbSuperClick();
-    QVERIFY(!h.cycle.Polling);
-    QCOMPARE(h.cycle.PollState, qint32(psIdle));
+    QVERIFY(!h.cycle.state().Polling);
+    QCOMPARE(h.cycle.state().PollState, psIdle);
     QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
     QVERIFY(!h.timers.isActive(PollTimer::TimerTimeout));
     QVERIFY(!h.view.collectionRunning);
     QCOMPARE(h.view.weightText, NoWeightText.toString());
-    QCOMPARE(h.cycle.LinkState, 2);
+    QCOMPARE(h.cycle.state().LinkState, LinkState::Stopped);
     QCOMPARE(h.log.lines,
              (QStringList{LogCollectionResumed.toString(), LogCollectionStopped.toString()}));
 
     PollHarness autoscan;
-    autoscan.cycle.Autoscan = true;
-    autoscan.cycle.Start();
-    QVERIFY(autoscan.cycle.Polling);
-    QCOMPARE(autoscan.cycle.PollState, qint32(psReadWeight));
+    autoscan.start(true);
+    QVERIFY(autoscan.cycle.state().Polling);
+    QCOMPARE(autoscan.cycle.state().PollState, psReadWeight);
     QVERIFY(autoscan.log.lines.isEmpty());
 }
 
@@ -960,12 +1014,12 @@ void PollCycleTest::startWithUnavailablePort_startsOnceThePortOpens() {
     PollHarness h;
     h.port.Close();
     h.port.setOpenResult(false);
-    h.cycle.Start();
+    h.start(false);
     QVERIFY(!h.view.collectionAvailable);
 
     h.cycle.tbSuperClick(); // "Начать опрос"
-    QVERIFY(h.cycle.Polling);
-    QCOMPARE(h.cycle.PollState, qint32(psIdle));
+    QVERIFY(h.cycle.state().Polling);
+    QCOMPARE(h.cycle.state().PollState, psIdle);
     // The controls show collection as switched on, so "Начать опрос" does not switch it off.
     QVERIFY(h.view.collectionRunning);
 
@@ -979,36 +1033,34 @@ void PollCycleTest::startWithUnavailablePort_startsOnceThePortOpens() {
     h.port.setOpenResult(true);
     h.terminal.setWeight(12.5f);
     h.cycle.TimerSendTimer();
-    QCOMPARE(h.cycle.PollState, qint32(psReadWeight));
+    QCOMPARE(h.cycle.state().PollState, psReadWeight);
     QCOMPARE(PollHarness::describe(h.port.written()), weightRequest());
     QCOMPARE(h.view.portStatus, QStringLiteral("Com port: 1 @9600"));
     QVERIFY(h.timers.isActive(PollTimer::TimerTimeout));
     h.port.feed(h.terminal.reply(h.port.written()));
     h.cycle.TimerProcessMessage();
     QCOMPARE(h.view.weightText, QStringLiteral("12.5"));
-    QCOMPARE(h.cycle.LinkState, 1);
+    QCOMPARE(h.cycle.state().LinkState, LinkState::Exchanging);
 }
 
 void PollCycleTest::portSetup_stopsReopensAndResumes() {
     PollHarness h;
-    h.cycle.Autoscan = true;
-    h.cycle.Start();
-    h.cycle.PollState = psReadCounters;
+    h.start(true);
+    h.change([](PollCycleState& s) { s.PollState = psReadCounters; });
     const int closesBefore = h.port.closeCalls();
 
     h.cycle.beginPortSetup();
-    QVERIFY(!h.cycle.Polling);
+    QVERIFY(!h.cycle.state().Polling);
     QVERIFY(!h.port.IsOpen());
     QCOMPARE(h.port.closeCalls(), closesBefore + 1);
     QVERIFY(!h.timers.isActive(PollTimer::TimerSend));
 
-    h.cycle.ComportIndex = 2;
-    h.cycle.BaudrateIndex = 3;
+    h.cycle.setPortSettings(PortSettings{.ComportIndex = 2, .BaudrateIndex = 3});
     h.cycle.endPortSetup();
     QCOMPARE(h.port.openCalls().back().portIndex, 2u);
     QCOMPARE(h.port.openCalls().back().baudRate, 19200);
-    QVERIFY(h.cycle.Polling);
-    QCOMPARE(h.cycle.PollState, qint32(psReadWeight));
+    QVERIFY(h.cycle.state().Polling);
+    QCOMPARE(h.cycle.state().PollState, psReadWeight);
     QCOMPARE(h.view.portStatus, QStringLiteral("Com port: 3 @19200"));
     QVERIFY(h.log.lines.isEmpty());
 
@@ -1017,45 +1069,46 @@ void PollCycleTest::portSetup_stopsReopensAndResumes() {
     h.cycle.beginPortSetup();
     h.cycle.endPortSetup();
     QVERIFY(h.port.IsOpen());
-    QVERIFY(!h.cycle.Polling);
-    QCOMPARE(h.cycle.PollState, qint32(psIdle));
+    QVERIFY(!h.cycle.state().Polling);
+    QCOMPARE(h.cycle.state().PollState, psIdle);
 }
 
 void PollCycleTest::manualPress_data() {
-    QTest::addColumn<qint32>("stateBefore");
+    QTest::addColumn<PollState>("stateBefore");
     QTest::addColumn<bool>("accepted");
-    QTest::addColumn<qint32>("stateAfter");
+    QTest::addColumn<PollState>("stateAfter");
     QTest::addColumn<bool>("sendTimerStarted");
 
-    QTest::newRow("stopped: sent at the next tick")
-        << qint32(psIdle) << true << qint32(psSendCommand) << true;
+    QTest::newRow("stopped: sent at the next tick") << psIdle << true << psSendCommand << true;
     QTest::newRow("collecting: only marked pending")
-        << qint32(psReadCounters) << true << qint32(psReadCounters) << false;
+        << psReadCounters << true << psReadCounters << false;
     QTest::newRow("a command is being sent: refused")
-        << qint32(psSendCommand) << false << qint32(psSendCommand) << false;
+        << psSendCommand << false << psSendCommand << false;
 }
 
 void PollCycleTest::manualPress() {
-    QFETCH(qint32, stateBefore);
+    QFETCH(PollState, stateBefore);
     QFETCH(bool, accepted);
-    QFETCH(qint32, stateAfter);
+    QFETCH(PollState, stateAfter);
     QFETCH(bool, sendTimerStarted);
 
     PollHarness h;
-    h.cycle.PollState = stateBefore;
-    h.cycle.CommandCode = 2;
-    h.cycle.RxCount = 4;
-    h.cycle.Terminal.CommandAcknowledged = true;
+    h.change([stateBefore](PollCycleState& s) {
+        s.PollState = stateBefore;
+        s.CommandCode = 2;
+        s.RxCount = 4;
+        s.Terminal.CommandAcknowledged = true;
+    });
     QCOMPARE(h.cycle.tbexClick(5), accepted);
 
-    QCOMPARE(h.cycle.PollState, stateAfter);
+    QCOMPARE(h.cycle.state().PollState, stateAfter);
     QCOMPARE(h.timers.isActive(PollTimer::TimerSend), sendTimerStarted);
-    QCOMPARE(h.cycle.RxCount, stateBefore == psIdle ? 0 : 4);
-    QCOMPARE(h.cycle.CommandPending, accepted);
-    QCOMPARE(h.cycle.CommandCode, accepted ? 5 : 2);
-    QCOMPARE(h.cycle.Terminal.CommandAcknowledged, !accepted);
+    QCOMPARE(h.cycle.state().RxCount, stateBefore == psIdle ? 0 : 4);
+    QCOMPARE(h.cycle.state().CommandPending, accepted);
+    QCOMPARE(h.cycle.state().CommandCode, accepted ? 5 : 2);
+    QCOMPARE(h.cycle.state().Terminal.CommandAcknowledged, !accepted);
     QCOMPARE(h.view.busyBoxes, accepted ? 0 : 1);
-    QCOMPARE(h.cycle.AlarmButton, 0);
+    QCOMPARE(h.cycle.state().AlarmButton, 0);
 }
 
 void PollCycleTest::alarmDispatch_replacesPendingManualCommand() {
@@ -1063,16 +1116,16 @@ void PollCycleTest::alarmDispatch_replacesPendingManualCommand() {
     baseline(h);
     QVERIFY(h.cycle.tbexClick(1)); // pending while the cycle reads the weight
     QVERIFY(h.cycle.dispatchAlarmCommand(4, 6));
-    QCOMPARE(h.cycle.PollState, qint32(psSendCommand));
-    QCOMPARE(h.cycle.AlarmButton, 4);
-    QCOMPARE(h.cycle.CommandCode, 6);
+    QCOMPARE(h.cycle.state().PollState, psSendCommand);
+    QCOMPARE(h.cycle.state().AlarmButton, 4);
+    QCOMPARE(h.cycle.state().CommandCode, 6);
     QVERIFY(!h.cycle.dispatchAlarmCommand(5, 2)); // waits while a command is being sent
-    QCOMPARE(h.cycle.AlarmButton, 4);
+    QCOMPARE(h.cycle.state().AlarmButton, 4);
 
     h.exchange();
     QCOMPARE(h.requests, QStringList{QStringLiteral("16:2:1=0601")});
     QCOMPARE(h.terminal.commands.size(), size_t(1));
-    QVERIFY(!h.cycle.CommandPending);
+    QVERIFY(!h.cycle.state().CommandPending);
     QCOMPARE(h.view.completed.size(), 1);
     QVERIFY(h.view.completed[0].contains(u"Активация кнопки №4\nКоманда \"Старт Входа 7\""));
 }
@@ -1080,9 +1133,11 @@ void PollCycleTest::alarmDispatch_replacesPendingManualCommand() {
 void PollCycleTest::completion_reenteredFromItsMessageBox() {
     PollHarness h;
     baseline(h);
-    h.cycle.PollState = psSendCommand;
-    h.cycle.CommandPending = true;
-    h.cycle.AlarmButton = 1;
+    h.change([](PollCycleState& s) {
+        s.PollState = psSendCommand;
+        s.CommandPending = true;
+        s.AlarmButton = 1;
+    });
     ButtonAlarm alarm;
     alarm.flags = {true, true, false};
     h.alarms.alarms[1] = alarm;
@@ -1090,11 +1145,11 @@ void PollCycleTest::completion_reenteredFromItsMessageBox() {
     int nested = 0;
     h.view.onCommandCompleted = [&] {
         // While the box is open everything is settled already...
-        QCOMPARE(h.cycle.PollState, qint32(psReadComponent));
-        QCOMPARE(h.cycle.PollIndex, 0);
-        QVERIFY(h.cycle.TotalsDirty);
-        QVERIFY(!h.cycle.CommandPending);
-        QCOMPARE(h.cycle.AlarmButton, 0);
+        QCOMPARE(h.cycle.state().PollState, psReadComponent);
+        QCOMPARE(h.cycle.state().PollIndex, 0);
+        QVERIFY(h.cycle.state().TotalsDirty);
+        QVERIFY(!h.cycle.state().CommandPending);
+        QCOMPARE(h.cycle.state().AlarmButton, 0);
         QCOMPARE(h.log.lines.size(), 1);
         QCOMPARE(h.view.cursorResets, 1);
         // ...and the cycle goes on: the next request and its reply are handled inside it.
@@ -1108,8 +1163,8 @@ void PollCycleTest::completion_reenteredFromItsMessageBox() {
     QCOMPARE(nested, 1);
     QCOMPARE(h.requests,
              (QStringList{QStringLiteral("16:2:1=0001"), rowRequest(0), rowRequest(1)}));
-    QCOMPARE(h.cycle.PollState, qint32(psReadComponent));
-    QCOMPARE(h.cycle.PollIndex, 2);
+    QCOMPARE(h.cycle.state().PollState, psReadComponent);
+    QCOMPARE(h.cycle.state().PollIndex, 2);
     QCOMPARE(h.view.rowOrder, (std::vector<int>{0, 1}));
     QCOMPARE(h.view.completed.size(), 1);
     QCOMPARE(h.alarms.cleared, std::vector<int>{1});
@@ -1125,7 +1180,7 @@ QTEST_GUILESS_MAIN(PollCycleTest)
 void PollCycleTest::lateReplies_areNeverTakenForTheNextRequest() {
     PollHarness h;
     baseline(h);
-    h.cycle.PollState = psReadCounters;
+    h.change([](PollCycleState& s) { s.PollState = psReadCounters; });
     h.terminal.setCounters(7, 103);
     h.exchange(); // counters: a batch of 101..103 begins with the first read of slot 4
     h.exchange(); // slot 4, the first read
@@ -1141,20 +1196,20 @@ void PollCycleTest::lateReplies_areNeverTakenForTheNextRequest() {
 
     // The same answer again, before the next request: nobody waits for it.
     h.port.feed(slot5Reply);
-    QCOMPARE(h.cycle.RxCount, 0);
+    QCOMPARE(h.cycle.state().RxCount, 0);
     QVERIFY(!h.timers.isActive(PollTimer::TimerMB));
 
     // A counters reply (3 registers) while slot 6 (6 registers) is awaited: rejected, not decoded.
     h.port.clearWritten();
     h.cycle.TimerSendTimer();
-    const TerminalImage before = h.cycle.Terminal.image;
+    const TerminalImage before = h.cycle.state().Terminal.image;
     h.port.feed(h.terminal.reply(
         {1, 3, 0x02, 0x9A, 0x00, 0x03, 0x24, 0x5C})); // read 666, quantity 3, with its CRC
     h.cycle.TimerProcessMessage();
-    QCOMPARE(h.cycle.FailCount, 1u);
+    QCOMPARE(h.cycle.state().FailCount, 1u);
     QCOMPARE(h.view.console.last(), ConsoleIncorrectData.toString());
     for (int word = 0; word < 6; ++word)
-        QCOMPARE(h.cycle.Terminal.image.word(TerminalMap::ringRow(6), word),
+        QCOMPARE(h.cycle.state().Terminal.image.word(TerminalMap::ringRow(6), word),
                  before.word(TerminalMap::ringRow(6), word));
     QCOMPARE(h.sink.ids(), std::vector<quint32>{101});
 }

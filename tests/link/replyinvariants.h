@@ -49,7 +49,8 @@ struct Outcome {
 };
 
 // Runs CheckReply on `stream` (every byte received, oldest first) with `count`.
-inline Outcome check(const std::vector<quint8>& stream, qint32 count, qint32 state, qint32 index) {
+inline Outcome check(const std::vector<quint8>& stream, qint32 count, PollState state,
+                     qint32 index) {
     RxBuffer rx{};
     const size_t kept = std::min(stream.size(), rx.size());
     for (size_t i = 0; i < kept; ++i)

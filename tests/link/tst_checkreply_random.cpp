@@ -26,17 +26,11 @@ void TestCheckReplyRandom::arbitraryRepliesKeepTheInvariants() {
                              ? qEnvironmentVariable("KDM_RANDOM_SEED").toUInt()
                              : 20240611u;
     QRandomGenerator rng(seed);
-    const qint32 states[] = {psIdle,
-                             psReadCoils,
-                             psReadDiscreteInputs,
-                             psReadWeight,
-                             psReadComponent,
-                             psReadWeighing,
-                             psReadCounters,
-                             psCheckLastWeighing,
-                             psSendCommand,
-                             -1,
-                             7};
+    // With two values outside the list, which send no request.
+    const PollState states[] = {psIdle,         psReadCoils,         psReadDiscreteInputs,
+                                psReadWeight,   psReadComponent,     psReadWeighing,
+                                psReadCounters, psCheckLastWeighing, psSendCommand,
+                                PollState(-1),  PollState(7)};
     const quint8 functions[] = {1, 2, 3, 3, 3, 16, 0x83, 5};
     qint64 accepted = 0;
 
@@ -76,7 +70,7 @@ void TestCheckReplyRandom::arbitraryRepliesKeepTheInvariants() {
         default:
             break;
         }
-        const qint32 state = states[rng.bounded(int(std::size(states)))];
+        const PollState state = states[rng.bounded(int(std::size(states)))];
         const qint32 index = rng.bounded(-2, 60);
 
         const auto outcome = ReplyInvariants::check(stream, count, state, index);
@@ -85,7 +79,7 @@ void TestCheckReplyRandom::arbitraryRepliesKeepTheInvariants() {
                                  .arg(seed)
                                  .arg(it)
                                  .arg(count)
-                                 .arg(state)
+                                 .arg(qint32(state))
                                  .arg(index)
                                  .arg(outcome.broken)));
         accepted += outcome.accepted;

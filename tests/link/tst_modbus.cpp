@@ -166,8 +166,9 @@ void TestModbus::requestFrames() {
     QVERIFY(port.Open(0, 9600, 0));
     port.refuseByte(refuse);
     const std::vector<quint16> data(words.begin(), words.end());
-    const SendResult result = write ? SendWriteRequest(port, device, start, quantity, data)
-                                    : SendReadRequest(port, device, function, start, quantity);
+    const SendResult result =
+        write ? SendWriteRequest(port, device, start, quantity, data)
+              : SendReadRequest(port, device, ModbusFunction(quint8(function)), start, quantity);
 
     QCOMPARE(toBytes(port.written()), sent);
     QCOMPARE(result.trace, traceOf(">> ", sent));
@@ -299,7 +300,7 @@ void TestModbus::checkReply() {
         expected.InputBits = quint8(inputs);
     expected.CommandAcknowledged = ack;
 
-    const ReplyCheck result = CheckReply(received(reply), count, state, index, data);
+    const ReplyCheck result = CheckReply(received(reply), count, PollState(state), index, data);
 
     QCOMPARE(result.accepted, accepted);
     // The trace shows every stored byte of the reply, accepted or not.

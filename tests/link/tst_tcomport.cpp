@@ -188,7 +188,7 @@ void TestTComPort::sentBytesReachTheFarEnd() {
     QVERIFY(port.SendByte(0xA5));
     QTRY_COMPARE_WITH_TIMEOUT(far.received(), QByteArray::fromHex("A5"), 2000);
 
-    const SendResult sent = SendReadRequest(port, 1, 3, 0, 2);
+    const SendResult sent = SendReadRequest(port, 1, ModbusFunction::ReadHoldingRegisters, 0, 2);
     QVERIFY(!sent.failed);
     QTRY_COMPARE_WITH_TIMEOUT(far.received(), QByteArray::fromHex("A5 0103000000 02C40B"), 2000);
 }

@@ -11,18 +11,11 @@ using enum PollState;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3)
         return 0;
-    static const qint32 states[] = {psIdle,
-                                    psReadCoils,
-                                    psReadDiscreteInputs,
-                                    psReadWeight,
-                                    psReadComponent,
-                                    psReadWeighing,
-                                    psReadCounters,
-                                    psCheckLastWeighing,
-                                    psSendCommand,
-                                    -1,
-                                    7};
-    const qint32 state = states[data[0] % std::size(states)];
+    static const PollState states[] = {psIdle,         psReadCoils,         psReadDiscreteInputs,
+                                       psReadWeight,   psReadComponent,     psReadWeighing,
+                                       psReadCounters, psCheckLastWeighing, psSendCommand,
+                                       PollState(-1),  PollState(7)};
+    const PollState state = states[data[0] % std::size(states)];
     const qint32 index = qint32(data[1] % 61) - 2;
     const std::vector<quint8> stream(data + 3, data + size);
 
@@ -35,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const auto outcome = ReplyInvariants::check(stream, count, state, index);
     if (!outcome.broken.isEmpty()) {
-        std::fprintf(stderr, "count %d state %d index %d: %s\n", count, state, index,
+        std::fprintf(stderr, "count %d state %d index %d: %s\n", count, qint32(state), index,
                      qPrintable(outcome.broken));
         std::abort();
     }
