@@ -8,6 +8,8 @@
 #include "link/replytexts.h"
 #include "link/serialport.h"
 
+#include <QScopedValueRollback>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -49,7 +51,11 @@ PollCycle::PollCycle(PollCycleLinks links, QObject* parent)
     m_timers.setInterval(PollTimer::TimerTimeout, TimeoutInterval);
     m_timers.setInterval(PollTimer::TimerMB, ReplySilenceInterval);
     // A port that vanished is reported like a refused send; the next send tick reopens it.
-    connect(&m_port, &SerialPort::portLost, this, &PollCycle::portWriteFailed);
+    connect(&m_port, &SerialPort::portLost, this, [this] {
+        // Lost while a request is being sent: the send step reports it, once, when it is done.
+        if (!m_sending)
+            emit portWriteFailed();
+    });
 }
 
 PollCycle::~PollCycle() = default;
@@ -189,14 +195,7 @@ void PollCycle::TimerSendTimer() {
     const std::optional<Request> request = requestOf(m_state.PollState);
     SendResult sent;
     if (request) {
-        if (request->function == ModbusFunction::WriteMultipleRegisters) {
-            const std::array<quint16, 1> words = {CommandWord(m_state.CommandCode)};
-            sent = SendWriteRequest(m_port, m_portSettings.DeviceNumber, request->start,
-                                    request->quantity, words);
-        } else {
-            sent = SendReadRequest(m_port, m_portSettings.DeviceNumber, request->function,
-                                   request->start, request->quantity);
-        }
+        sent = send(*request);
         m_view.appendConsoleLine(sent.trace);
     }
     // A frame that did not go out whole gets no reply.
@@ -206,6 +205,17 @@ void PollCycle::TimerSendTimer() {
     m_view.setExchangeLamp(false);
     if (sent.failed)
         emit portWriteFailed();
+}
+
+SendResult PollCycle::send(const Request& request) {
+    const QScopedValueRollback sending(m_sending, true);
+    if (request.function == ModbusFunction::WriteMultipleRegisters) {
+        const std::array<quint16, 1> words = {CommandWord(m_state.CommandCode)};
+        return SendWriteRequest(m_port, m_portSettings.DeviceNumber, request.start,
+                                request.quantity, words);
+    }
+    return SendReadRequest(m_port, m_portSettings.DeviceNumber, request.function, request.start,
+                           request.quantity);
 }
 
 void PollCycle::OnCommByte(quint8 b) {

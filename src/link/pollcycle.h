@@ -198,6 +198,9 @@ private:
         qint32 quantity = 0;
     };
     std::optional<Request> requestOf(PollState state) const;
+    // Frames and writes `request`; a port lost meanwhile is reported by the caller, once.
+    SendResult send(const Request& request);
+    bool m_sending = false;
     static AwaitedReply awaitedReplyOf(const Request& request);
     bool replyFitsRequest() const;
 };

@@ -86,7 +86,7 @@ public:
 private:
     static QString flag(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
     void record(QStringView name, const QString& value = {}) {
-        calls.append(value.isNull() ? name.toString() : name + u' ' + value);
+        calls.append(value.isNull() ? name.toString() : name.toString() + u' ' + value);
     }
 };
 
@@ -138,7 +138,7 @@ struct CoreRig {
 
 WeighingRow row(qint32 id) {
     WeighingRow r;
-    r.DateTime = QDateTime(QDate(2026, 12, 10), QTime(8, 0), QTimeZone::UTC);
+    r.DateTime = QDateTime(QDate(2026, 12, 10), QTime(8, 0), Qt::UTC);
     r.Weight = 12.5;
     r.Component = 1;
     r.ID = id;
