@@ -1,3 +1,3 @@
 #include "link/linklog.h"
 
-Q_LOGGING_CATEGORY(lcLink, "kdm.link")
+Q_LOGGING_CATEGORY(lcLink, "kdm.link", QtInfoMsg)

@@ -1,3 +1,3 @@
 #include "shell/shelllog.h"
 
-Q_LOGGING_CATEGORY(lcShell, "kdm.shell")
+Q_LOGGING_CATEGORY(lcShell, "kdm.shell", QtInfoMsg)
