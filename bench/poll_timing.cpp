@@ -9,7 +9,7 @@
 #include "link/replytexts.h"
 #include "link/tcomport.h"
 #include "pollcycle_fakes.h"
-#include "pollcycle_simpair.h"
+#include "support/simpair.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     SimPair sim;
+    sim.setEchoLog(true);
     if (!sim.start({QStringLiteral("--seed"), QStringLiteral("1")})) {
         std::fprintf(stderr, "poll_timing: the simulator did not start\n");
         return 2;

@@ -6,8 +6,8 @@
 // through the program's code), the ground-truth file of the simulator with the counter resets the
 // test made, and the comparison of the two.
 
-#include "sim_pair.h"
 #include "support/programinstall.h"
+#include "support/simpair.h"
 
 #include <QDate>
 #include <QDeadlineTimer>
@@ -128,13 +128,8 @@ inline TableLook lookAtTable(const QString& path, bool checkIntegrity = false) {
 
 // A weighing the simulator recorded, in the state it was last left: a weight changed in place
 // ("corrected" lines) replaces the weight it was recorded with.
-struct TruthWeighing {
+struct TruthWeighing : TruthRecord {
     int epoch = 0; // counter resets before it
-    quint32 number = 0;
-    int slot = 0;
-    double weight = 0.0;
-    int component = 0;
-    QString dateTime;
 };
 
 // Numbers repeat after a counter reset, so a weighing is known by (epoch, number).
@@ -142,27 +137,20 @@ using TruthKey = std::pair<int, quint32>;
 using TruthMap = std::map<TruthKey, TruthWeighing>;
 
 inline int truthLineCount(const QString& path) {
-    return int(SimPair::readTruth(path).size());
+    return int(readTruthRecords(path).size());
 }
 
 // epochStarts: for every counter reset, the number of truth lines written before it.
 inline TruthMap readTruth(const QString& path, const QList<int>& epochStarts,
                           QStringList* problems) {
     TruthMap map;
-    const QList<QJsonObject> lines = SimPair::readTruth(path);
+    const QList<TruthRecord> lines = readTruthRecords(path, problems);
     for (int i = 0; i < lines.size(); ++i) {
-        const QJsonObject& line = lines[i];
         int epoch = 0;
         while (epoch < epochStarts.size() && epochStarts[epoch] <= i)
             ++epoch;
-        TruthWeighing w;
-        w.epoch = epoch;
-        w.number = quint32(line.value(QStringLiteral("number")).toInteger(-1));
-        w.slot = line.value(QStringLiteral("slot")).toInt(-1);
-        w.weight = line.value(QStringLiteral("weight")).toDouble(std::nan(""));
-        w.component = line.value(QStringLiteral("component")).toInt(-1);
-        w.dateTime = line.value(QStringLiteral("datetime")).toString();
-        if (!line.value(QStringLiteral("corrected")).toBool()) {
+        const TruthWeighing w{lines[i], epoch};
+        if (!w.corrected) {
             map[{epoch, w.number}] = w;
             continue;
         }
@@ -416,9 +404,9 @@ public:
             return QStringLiteral("cannot write the configuration file");
         m_counter = counter;
         m_epochHasWeighing = counter > 0;
-        const QList<QJsonObject> lines = SimPair::readTruth(truthPath());
+        const QList<TruthRecord> lines = readTruthRecords(truthPath());
         if (!lines.isEmpty())
-            m_newestWeight = lines.last().value(QStringLiteral("weight")).toDouble();
+            m_newestWeight = lines.last().weight;
         return {};
     }
 

@@ -1,7 +1,7 @@
 // The terminal simulator seen from the master's side: a libmodbus RTU client on the other end
 // of the pty pair reads the register map, writes the command register and meets every fault.
 
-#include "sim_pair.h"
+#include "support/simpair.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -150,7 +150,7 @@ private:
     // firstByteMs: how long to wait for a reply to begin; a reply that is not expected at all
     // is waited for only briefly.
     RawReply exchange(const Bytes& requestWithoutCrc, int firstByteMs = 3000);
-    QList<QJsonObject> truth() const { return SimPair::readTruth(m_truthPath); }
+    QList<QJsonObject> truth() const { return readTruthObjects(m_truthPath); }
 
     QTemporaryDir m_dir;
     QString m_truthPath;
@@ -626,7 +626,7 @@ void SimSelfTest::scheduleRecordsWeighingsOnItsOwn() {
     SimPair pair;
     QVERIFY2(pair.start({"--schedule", "100", "--truth", truthPath, "--slave", "3"}),
              qPrintable(pair.log()));
-    QTRY_VERIFY_WITH_TIMEOUT(SimPair::readTruth(truthPath).size() >= 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(readTruthObjects(truthPath).size() >= 3, 10000);
 
     modbus_t* client = modbus_new_rtu(qPrintable(pair.device()), 9600, 'N', 8, 1);
     QVERIFY(client);
@@ -640,7 +640,7 @@ void SimSelfTest::scheduleRecordsWeighingsOnItsOwn() {
     QCOMPARE(pair.stop(), 0);
 
     // Every scheduled weighing reached the truth file, numbered without a gap.
-    const QList<QJsonObject> lines = SimPair::readTruth(truthPath);
+    const QList<QJsonObject> lines = readTruthObjects(truthPath);
     QVERIFY(qint64(lines.size()) >= countersRow[1]);
     for (int i = 0; i < lines.size(); ++i) {
         QCOMPARE(lines[i]["number"].toInt(), i + 1);

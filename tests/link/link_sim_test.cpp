@@ -3,15 +3,14 @@
 // slots and a component row and write a command; every value is compared with what the simulator
 // says it holds (its control answers and ground-truth file).
 #include "commands/commandword.h"
-#include "e2e/sim_pair.h"
 #include "link/modbus.h"
 #include "link/pollstate.h"
 #include "link/tcomport.h"
+#include "support/simpair.h"
 
 #include <QElapsedTimer>
 #include <QMap>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 using enum PollState;
@@ -56,12 +55,10 @@ private:
             },
             state, index);
     }
-    QList<QJsonObject> truth() const { return SimPair::readTruth(m_truthPath); }
+    QList<TruthRecord> truth() const { return m_pair.truth(); }
     void readCounters();
-    void compareSlot(int slot, const QJsonObject& line);
+    void compareSlot(int slot, const TruthRecord& line);
 
-    QTemporaryDir m_dir;
-    QString m_truthPath;
     SimPair m_pair;
     std::unique_ptr<TComPort> m_port;
     TerminalData m_data;
@@ -73,10 +70,7 @@ private:
 void TestLinkSim::initTestCase() {
     if (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty())
         QSKIP("socat is not installed");
-    QVERIFY(m_dir.isValid());
-    m_truthPath = m_dir.filePath(QStringLiteral("truth.jsonl"));
-    QVERIFY2(m_pair.start({"--slave", QString::number(Device), "--counter", "98", "--seed", "5",
-                           "--truth", m_truthPath}),
+    QVERIFY2(m_pair.start({"--slave", QString::number(Device), "--counter", "98", "--seed", "5"}),
              qPrintable(m_pair.log()));
 
     const QString device = m_pair.device();
@@ -135,16 +129,15 @@ void TestLinkSim::readsEveryRingSlot() {
     QCOMPARE(W, quint32(98));
     QVERIFY(h.has_value());
 
-    QMap<quint32, QJsonObject> byNumber; // a corrected weighing repeats its line; the last counts
-    for (const QJsonObject& line : truth())
-        byNumber.insert(quint32(line.value("number").toInteger()), line);
+    QMap<quint32, TruthRecord> byNumber; // a corrected weighing repeats its line; the last counts
+    for (const TruthRecord& line : truth())
+        byNumber.insert(line.number, line);
     QCOMPARE(byNumber.size(), TerminalMap::RingSize);
 
-    for (const QJsonObject& line : std::as_const(byNumber)) {
-        const std::optional<int> slot =
-            slotOfWeighing(*h, W, quint32(line.value("number").toInteger()));
+    for (const TruthRecord& line : std::as_const(byNumber)) {
+        const std::optional<int> slot = slotOfWeighing(*h, W, line.number);
         QVERIFY(slot.has_value());
-        QCOMPARE(*slot, line.value("slot").toInt());
+        QCOMPARE(*slot, line.slot);
         compareSlot(*slot, line);
         if (QTest::currentTestFailed())
             return;
@@ -161,7 +154,7 @@ void TestLinkSim::readsNewWeighingsAndTheirComponentTotal() {
     const qsizetype known = truth().size();
     QVERIFY(m_pair.control(QStringLiteral("weigh 3 250.75")).startsWith(QLatin1String("done")));
     QVERIFY(m_pair.control(QStringLiteral("weigh 5 17.25")).startsWith(QLatin1String("done")));
-    const QList<QJsonObject> recorded = truth().mid(known);
+    const QList<TruthRecord> recorded = truth().mid(known);
     QCOMPARE(recorded.size(), 2);
 
     readCounters();
@@ -172,14 +165,14 @@ void TestLinkSim::readsNewWeighingsAndTheirComponentTotal() {
     const std::optional<int> h = m_data.image.validRingHead();
     QCOMPARE(W, quint32(100));
     QVERIFY(h.has_value());
-    QCOMPARE(*h, recorded.last().value("slot").toInt());
+    QCOMPARE(*h, recorded.last().slot);
 
     // A batch of N = 2 new weighings, read oldest first, the last one in slot h.
     for (int k = 1; k <= 2; ++k) {
         const std::optional<int> slot = batchWeighingSlot(*h, 2, k);
         QVERIFY(slot.has_value());
-        QCOMPARE(*slot, recorded.at(k - 1).value("slot").toInt());
-        QCOMPARE(quint32(recorded.at(k - 1).value("number").toInteger()), W - 2 + quint32(k));
+        QCOMPARE(*slot, recorded.at(k - 1).slot);
+        QCOMPARE(recorded.at(k - 1).number, W - 2 + quint32(k));
         compareSlot(*slot, recorded.at(k - 1));
         if (QTest::currentTestFailed())
             return;
@@ -201,15 +194,15 @@ void TestLinkSim::readCounters() {
     QVERIFY2(counters.accepted, qPrintable(counters.trace));
 }
 
-void TestLinkSim::compareSlot(int slot, const QJsonObject& line) {
+void TestLinkSim::compareSlot(int slot, const TruthRecord& line) {
     const int row = TerminalMap::ringRow(slot);
     const ReplyCheck reply = read(psReadWeighing, 3, TerminalMap::recordStartAddress(row),
                                   TerminalMap::RecordQuantity, row);
     QVERIFY2(reply.accepted, qPrintable(reply.trace));
     const WeighingRecord w = m_data.image.weighing(slot);
-    QCOMPARE(double(w.Weight), line.value("weight").toDouble());
-    QCOMPARE(w.Component + 1, line.value("component").toInt());
-    QCOMPARE(dateTimeText(w), line.value("datetime").toString());
+    QCOMPARE(double(w.Weight), line.weight);
+    QCOMPARE(w.Component + 1, line.component);
+    QCOMPARE(dateTimeText(w), line.dateTime);
 }
 
 void TestLinkSim::commandIsEchoedAndCarriedOut() {
@@ -236,7 +229,7 @@ void TestLinkSim::commandIsEchoedAndCarriedOut() {
         return;
     QCOMPARE(m_data.image.WeighingCounter(), counterBefore + 1);
     const int h = m_data.image.validRingHead().value_or(-1);
-    QCOMPARE(h, truth().last().value("slot").toInt());
+    QCOMPARE(h, truth().last().slot);
     QCOMPARE(truth().size(), known + 1);
     compareSlot(h, truth().last());
     if (QTest::currentTestFailed())

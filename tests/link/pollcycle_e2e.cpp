@@ -4,7 +4,7 @@
 #include "link/replytexts.h"
 #include "link/tcomport.h"
 #include "pollcycle_fakes.h"
-#include "pollcycle_simpair.h"
+#include "support/simpair.h"
 
 #include <QDeadlineTimer>
 #include <QTest>
@@ -91,6 +91,7 @@ void PollCycleEndToEnd::init() {
 
 bool PollCycleEndToEnd::startPair(SimPair& sim, std::unique_ptr<LiveCycle>& live,
                                   const QStringList& options, quint32 storedCounter) {
+    sim.setEchoLog(true);
     if (!sim.start(options))
         return false;
     live = std::make_unique<LiveCycle>(sim.device(), RequestInterval);
@@ -127,8 +128,8 @@ void PollCycleEndToEnd::newWeighings_readFromTheirSlotsWithTheirNumbers() {
     sim.command(QStringLiteral("weigh 16 0.75"));
     QTRY_COMPARE_WITH_TIMEOUT(live->sink.stored.size(), size_t(3), WaitMs);
 
-    std::vector<TruthWeighing> truth;
-    for (const TruthWeighing& w : sim.truth())
+    std::vector<TruthRecord> truth;
+    for (const TruthRecord& w : sim.truth())
         if (w.number > 100)
             truth.push_back(w);
     QCOMPARE(truth.size(), size_t(3));
@@ -206,6 +207,7 @@ void PollCycleEndToEnd::command_writtenAcknowledgedAndLogged() {
 
 void PollCycleEndToEnd::readPending_deliversBytesWithoutTheEventLoop() {
     SimPair sim;
+    sim.setEchoLog(true);
     QVERIFY(sim.start({}));
     const QString device = sim.device();
     TComPort port([device](int) { return device; });

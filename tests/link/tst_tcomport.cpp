@@ -1,7 +1,7 @@
 // TComPort on a real tty: a socat pty pair stands in for the cable, the test holds the far end.
 #include "link/modbus.h"
 #include "link/tcomport.h"
-#include "socatpair.h"
+#include "support/socatpair.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
