@@ -8,7 +8,7 @@
 #include "link/polltimers.h"
 #include "link/replytexts.h"
 #include "link/tcomport.h"
-#include "pollcycle_fakes.h"
+#include "support/pollcycle_fakes.h"
 #include "support/simpair.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // and the weighings it handed on, and compared with the simulator's ground truth.
 #include "link/replytexts.h"
 #include "link/tcomport.h"
-#include "pollcycle_fakes.h"
+#include "support/pollcycle_fakes.h"
 #include "support/simpair.h"
 
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
 // The poll cycle driven by hand: every handler is called directly with a fake port, fake timers
 // and a fake terminal whose replies carry correct CRCs; nothing waits on a timer.
 #include "link/replytexts.h"
-#include "pollcycle_fakes.h"
+#include "support/pollcycle_fakes.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // Modbus RTU framing: CRC, the two request senders over a fake port, and the reply check with what
 // it decodes into the terminal data.
-#include "fakeserialport.h"
 #include "link/modbus.h"
 #include "link/pollstate.h"
+#include "support/fakeserialport.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The main window over the program core, with a fake port and fake timers: the boxes the core
 // owes the operator are shown from the event loop, one per error, never inside a port call.
-#include "link/fakeserialport.h"
-#include "link/pollcycle_fakes.h"
+#include "support/fakeserialport.h"
+#include "support/pollcycle_fakes.h"
 
 #include "link/modbus.h"
 #include "link/pollcycle.h"

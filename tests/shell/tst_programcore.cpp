@@ -1,8 +1,8 @@
 // The program core without a window: the order of its start-up and close, the counter the table
 // and the configuration file agree on, a table that cannot be opened, the Alarm tick, and the
 // boxes it owes the operator (one per error, never from inside a port call).
-#include "link/fakeserialport.h"
-#include "link/pollcycle_fakes.h"
+#include "support/fakeserialport.h"
+#include "support/pollcycle_fakes.h"
 #include "weighings/rawdatabase.h"
 
 #include "link/pollcycle.h"

@@ -3,11 +3,11 @@
 // Fakes around PollCycle: timers that only record, a view, a weighings sink, the settings writer,
 // the event log, the buttons' alarms, and a terminal that answers requests with correct CRCs.
 
-#include "fakeserialport.h"
 #include "link/modbus.h"
 #include "link/pollcycle.h"
 #include "link/polltimers.h"
 #include "link/pollview.h"
+#include "support/fakeserialport.h"
 
 #include <QStringList>
 
