@@ -340,6 +340,19 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
 
+    // SIGTERM without waiting: the program closes in order, or stops at a box on the way.
+    void requestClose() {
+        if (isRunning())
+            ProgramInstall::terminate(&m_process);
+    }
+
+    // Waits until the program has ended: true when it ended normally with exit code 0.
+    bool waitForEnd(int timeoutMs = PatienceMs) {
+        if (isRunning() && !m_process.waitForFinished(timeoutMs))
+            return false;
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+
     // SIGKILL: the program dies wherever it is, as in a crash or a power cut of the process.
     void kill() {
         if (!isRunning())
